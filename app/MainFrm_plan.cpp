@@ -1,0 +1,102 @@
+// The update plan: the version list from the service, compared entry by entry with the disk.
+#include "app/MainFrm.h"
+#include "net/XmlMod.h"
+#include "support/Filesystem.h"
+
+namespace qvu {
+
+std::string CandidateLine(const STVersion_tb& v) {
+  if (!v.VER_NO.empty()) return v.FILENAME + " Ver " + v.VER_NO;
+  if (!v.REVISE_NO.empty()) return v.FILENAME + " Ver " + v.REVISE_NO;
+  return v.FILENAME;
+}
+
+std::string ToLocalSeparators(std::string path) {
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
+bool IsConfinedName(const std::string& name) {
+  std::string n = ToLocalSeparators(name);
+  if (!n.empty() && n[0] == '/') return false;
+  // A drive letter would be absolute where the service's names come from.
+  if (n.size() >= 2 && n[1] == ':') return false;
+  size_t pos = 0;
+  while (true) {
+    size_t next = n.find('/', pos);
+    if (n.compare(pos, next == std::string::npos ? std::string::npos : next - pos, "..") == 0)
+      return false;
+    if (next == std::string::npos) return true;
+    pos = next + 1;
+  }
+}
+
+namespace {
+
+ST_Proxy ProxyFrom(const TMainFrm& frm) {
+  ST_Proxy proxy;
+  proxy.use = frm.GetProxyValue("USE");
+  proxy.server = frm.GetProxyValue("SERVER");
+  proxy.port = frm.GetProxyValue("PORT");
+  proxy.userName = frm.GetProxyValue("USERNAME");
+  proxy.password = frm.GetProxyValue("PASSWORD");
+  proxy.auth = frm.GetProxyValue("AUTH");
+  return proxy;
+}
+
+}  // namespace
+
+bool TMainFrm::GetVersionList() {
+  ST_Proxy proxy = ProxyFrom(*this);
+  _versions.clear();
+  xmlMod_._salonId = _salonId;
+  xmlMod_._salonPw = _salonPw;
+  xmlMod_._url = _verMgrUrl;
+  xmlMod_._proxy = proxy;
+  if (xmlMod_.GetVersionInfo()) {
+    _versions = xmlMod_._versions;
+    return true;
+  }
+  _errorMessage = xmlMod_._errorMessage;
+  return false;
+}
+
+void TMainFrm::MakeDownloadList() {
+  _downloadFiles.clear();
+  for (const STVersion_tb& v : _versions) {
+    if (v.FILENAME.empty()) continue;
+    // Every name from the service is joined below the program folder; one that climbs out
+    // of it is never planned, so it can never be downloaded over or moved into place.
+    if (!IsConfinedName(v.FILENAME) || !IsConfinedName(v.ZIPFILENAME) ||
+        !IsConfinedName(v.DIRECTORY))
+      continue;
+    std::string local = !v.DIRECTORY.empty()
+                            ? _exePath + ToLocalSeparators(v.DIRECTORY) + "/" + ToLocalSeparators(v.FILENAME)
+                            : _exePath + ToLocalSeparators(v.FILENAME);
+    bool newer = v.IsDirectoryEntry() ? IsNewDirectory(local, v.FILE_DT)
+                                      : IsNewFile(local, v.VER_NO, v.REVISE_NO, v.FILE_DT);
+    if (newer) _downloadFiles.push_back(STDownloadFiles{"", v, false});
+  }
+  view_.ListBox1Clear();
+  for (const STDownloadFiles& c : _downloadFiles) {
+    view_.ListBox1Add(CandidateLine(c.version));
+    view_.Repaint();
+  }
+  view_.SetUpdateButtonVisible(!_downloadFiles.empty());
+}
+
+bool TMainFrm::Get7ZipLibrary() {
+  _downloadPath = _exePath;
+  STDownloadFiles library;
+  library.localPath = _exePath + "7-ZIP32.DLL";
+  library.version.FILENAME = "7-ZIP32.DLL";
+  // The file area holds the library under its own name.
+  library.version.ZIPFILENAME = "7-ZIP32.DLL";
+  library.version.URL = _verMgrUrl + "7-ZIP32.DLL";
+  _downloadFiles.assign(1, library);
+  _showProgress = false;
+  return DownloadNewFiles();
+}
+
+}  // namespace qvu

@@ -1,0 +1,91 @@
+// The update run behind the update button, the version log of a shop run, and the hand-over
+// to the target program.
+#include <spawn.h>
+#include <unistd.h>
+
+#include "app/MainFrm.h"
+#include "net/XmlMod.h"
+#include "support/Filesystem.h"
+
+extern char** environ;
+
+namespace qvu {
+
+void TMainFrm::SpeedButton4Click() {
+  if (_running) return;
+  _running = true;
+  view_.SetUpdateButtonVisible(false);
+  view_.SetCloseButtonVisible(false);
+  _showProgress = true;
+
+  // Every way out of the run below ends here: the close button back, the close box free.
+  auto failed = [this](const std::string& text) {
+    view_.ShowError(text);
+    view_.SetCloseButtonVisible(true);
+    _running = false;
+  };
+
+  _downloadPath = _exePath + "NEWFILE/";
+  if (!CreateDirectoryPath(_downloadPath)) return failed(_downloadPath + "の作成に失敗しました");
+  if (!CreateDirectoryPath(_tmpPath)) return failed(_tmpPath + "の作成に失敗しました");
+
+  // A failed download or apply is taken back whole before the user sees the close button.
+  auto undone = [&](const char* fallback) {
+    if (_errorMessage.empty()) _errorMessage = fallback;
+    view_.ShowError(_errorMessage);
+    RestoreFiles();
+    view_.SetCloseButtonVisible(true);
+    _running = false;
+  };
+  if (!DownloadNewFiles()) return undone("ファイルのダウンロードに失敗しました");
+  if (!UpdateFiles()) return undone("ファイルのバージョンアップに失敗しました");
+
+  DeleteDirectoryTree(_tmpPath);
+  const int listed = view_.ListBox1Count();
+  const int applied = view_.ListBox2Count();
+  const bool complete = listed >= 1 && applied == listed;
+  if (complete) SendUpdateResult();
+  view_.SetProgressPosition(0);
+  view_.ShowInfo(std::to_string(listed) + "件中 " + std::to_string(applied) + "件更新しました");
+  _running = false;
+  view_.Close();
+  if (complete && _execFlag && !ExecTarget()) view_.ShowError(_errorMessage);
+}
+
+bool TMainFrm::SendUpdateResult() {
+  if (_category != "SHOP") return true;
+  xmlMod_._proxy.use = GetProxyValue("USE");
+  xmlMod_._proxy.server = GetProxyValue("SERVER");
+  xmlMod_._proxy.port = GetProxyValue("PORT");
+  xmlMod_._proxy.userName = GetProxyValue("USERNAME");
+  xmlMod_._proxy.password = GetProxyValue("PASSWORD");
+  xmlMod_._proxy.auth = GetProxyValue("AUTH");
+  xmlMod_._salonId = _salonId;
+  xmlMod_._salonPw = _salonPw;
+  xmlMod_._url = _verLogUrl;
+
+  TVersionTable log;
+  for (const STDownloadFiles& c : _downloadFiles)
+    if (c.updated) log.push_back(c.version);
+  if (log.empty()) return false;
+  return xmlMod_.MakeVersionLogXml(log) && xmlMod_.PostVersionLog();
+}
+
+bool TMainFrm::ExecTarget() {
+  const std::string path = _exePath + _execFile;
+  if (!FileExists(path)) {
+    _errorMessage = path + "が見つかりません";
+    return false;
+  }
+  // The program itself, no shell and no arguments, with our environment and current
+  // directory; nothing waits for it.
+  pid_t pid = 0;
+  char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+  if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) != 0) {
+    _errorMessage = path + "の起動に失敗しました";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace qvu

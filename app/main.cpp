@@ -1,0 +1,64 @@
+// The entry point: one copy per machine, the two long-lived objects, the message loop.
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "app/MainFrm.h"
+#include "app/SingleInstance.h"
+#include "net/XmlMod.h"
+#include "ui/QtView.h"
+#include "ui/TerminalView.h"
+
+namespace {
+
+bool HasDisplay() {
+  const char* x = std::getenv("DISPLAY");
+  const char* w = std::getenv("WAYLAND_DISPLAY");
+  return (x && *x) || (w && *w);
+}
+
+std::string RunningProgramFile(const char* argv0) {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n > 0) return std::string(buf, static_cast<size_t>(n));
+  return argv0 ? argv0 : "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace qvu;
+  const bool gui = HasDisplay();
+
+  SingleInstance instance("QueltaVersionUp");
+  if (!instance.Held()) {
+    if (gui)
+      ShowQtAlreadyRunning(argc, argv, "既に起動しています", "起動チェック");
+    else
+      ShowTerminalAlreadyRunning("既に起動しています", "起動チェック");
+    return 1;
+  }
+
+  std::unique_ptr<View> view = gui ? CreateQtView(argc, argv) : CreateTerminalView();
+  ProgramContext context{std::vector<std::string>(argv + 1, argv + argc),
+                         RunningProgramFile(argv[0])};
+  try {
+    TXmlMod xmlMod;
+    TMainFrm mainFrm(xmlMod, *view, std::move(context));
+    if (startAborted) {
+      instance.Release();
+      return 0;
+    }
+    view->Run();
+  } catch (const std::exception& e) {
+    view->ShowError(e.what());
+  } catch (...) {
+    view->ShowError("");
+  }
+  instance.Release();
+  return 0;
+}
