@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -39,11 +40,12 @@ int main(int argc, char** argv) {
     if (gui)
       ShowQtAlreadyRunning(argc, argv, "既に起動しています", "起動チェック");
     else
-      ShowTerminalAlreadyRunning("既に起動しています", "起動チェック");
+      std::fprintf(stderr, "%s\n", "既に起動しています");
     return 1;
   }
 
-  std::unique_ptr<View> view = gui ? CreateQtView(argc, argv) : CreateTerminalView();
+  std::unique_ptr<View> view =
+      gui ? CreateQtView(argc, argv) : std::unique_ptr<View>(std::make_unique<TerminalView>());
   ProgramContext context{std::vector<std::string>(argv + 1, argv + argc),
                          RunningProgramFile(argv[0])};
   try {

@@ -1,0 +1,202 @@
+#include "tests/e2e/ProgramRunner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace qvu::testing {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<char*> Environment(const std::vector<std::string>& extra, std::vector<std::string>& store) {
+  for (char** e = environ; *e; ++e) {
+    std::string v = *e;
+    // The terminal front end: no display, whatever the machine running the tests has.
+    if (v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0) continue;
+    store.push_back(v);
+  }
+  for (const auto& v : extra) store.push_back(v);
+  std::vector<char*> out;
+  for (auto& v : store) out.push_back(v.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+struct Spawned {
+  pid_t pid = -1;
+  int in = -1, out = -1, err = -1;
+};
+
+Spawned Spawn(const std::string& exe, const RunOptions& o) {
+  int pin[2], pout[2], perr[2];
+  if (pipe2(pin, O_CLOEXEC) || pipe2(pout, O_CLOEXEC) || pipe2(perr, O_CLOEXEC))
+    throw std::runtime_error("pipe failed");
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, pin[0], 0);
+  posix_spawn_file_actions_adddup2(&fa, pout[1], 1);
+  posix_spawn_file_actions_adddup2(&fa, perr[1], 2);
+  if (!o.cwd.empty()) posix_spawn_file_actions_addchdir_np(&fa, o.cwd.c_str());
+  std::vector<std::string> argStore{exe};
+  argStore.insert(argStore.end(), o.args.begin(), o.args.end());
+  std::vector<char*> argv;
+  for (auto& a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envStore;
+  std::vector<char*> envp = Environment(o.extraEnv, envStore);
+  Spawned s;
+  int rc = posix_spawn(&s.pid, exe.c_str(), &fa, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&fa);
+  close(pin[0]);
+  close(pout[1]);
+  close(perr[1]);
+  if (rc != 0) throw std::runtime_error("cannot start " + exe + ": " + std::strerror(rc));
+  s.in = pin[1];
+  s.out = pout[0];
+  s.err = perr[0];
+  return s;
+}
+
+}  // namespace
+
+ProgramFolder::ProgramFolder(bool withArchiver) {
+  char tmpl[] = "/tmp/qvu-e2e-XXXXXX";
+  if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
+  root_ = tmpl;
+  path_ = root_ + "/program folder/";  // a blank in the path, as on real installations
+  work_ = root_ + "/work";
+  fs::create_directories(path_);
+  fs::create_directories(work_);
+  fs::copy_file(QVU_BIN_DIR "/QueltaVersionUp", path_ + "QueltaVersionUp");
+  if (withArchiver) fs::copy_file(QVU_BIN_DIR "/7-ZIP32.DLL", path_ + "7-ZIP32.DLL");
+}
+
+ProgramFolder::~ProgramFolder() {
+  std::error_code ec;
+  fs::remove_all(root_, ec);
+}
+
+pid_t StartProgram(const std::string& exe, const RunOptions& o) {
+  Spawned s = Spawn(exe, o);
+  close(s.in);
+  close(s.out);
+  close(s.err);
+  return s.pid;
+}
+
+void KillProgram(pid_t pid, int sig) {
+  kill(pid, sig);
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
+
+RunResult RunProgram(const std::string& exe, const RunOptions& o) {
+  Spawned s = Spawn(exe, o);
+  signal(SIGPIPE, SIG_IGN);
+  size_t written = 0;
+  if (o.input.empty()) {
+    close(s.in);
+    s.in = -1;
+  }
+  RunResult r;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(o.timeoutSeconds);
+  while (s.out >= 0 || s.err >= 0) {
+    pollfd fds[3];
+    int n = 0;
+    if (s.out >= 0) fds[n++] = {s.out, POLLIN, 0};
+    if (s.err >= 0) fds[n++] = {s.err, POLLIN, 0};
+    if (s.in >= 0) fds[n++] = {s.in, POLLOUT, 0};
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0) break;
+    if (poll(fds, n, static_cast<int>(left)) <= 0) continue;
+    for (int i = 0; i < n; ++i) {
+      if (!fds[i].revents) continue;
+      if (fds[i].fd == s.in) {
+        ssize_t w = write(s.in, o.input.data() + written, o.input.size() - written);
+        if (w > 0) written += static_cast<size_t>(w);
+        if (w < 0 || written == o.input.size()) {
+          close(s.in);
+          s.in = -1;
+        }
+        continue;
+      }
+      char buf[65536];
+      ssize_t got = read(fds[i].fd, buf, sizeof buf);
+      int& fd = fds[i].fd == s.out ? s.out : s.err;
+      std::string& sink = fds[i].fd == s.out ? r.out : r.err;
+      if (got <= 0) {
+        close(fd);
+        fd = -1;
+      } else {
+        sink.append(buf, static_cast<size_t>(got));
+      }
+    }
+  }
+  for (int fd : {s.in, s.out, s.err})
+    if (fd >= 0) close(fd);
+  int status = 0;
+  if (s.out >= 0 || s.err >= 0 || waitpid(s.pid, &status, WNOHANG) == 0) {
+    // Still running at the limit: end it so no copy outlives the test.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (waitpid(s.pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > until) {
+        KillProgram(s.pid, SIGKILL);
+        return r;
+      }
+      usleep(20000);
+    }
+  }
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+bool LockIsHeld() {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const char name[] = "QueltaVersionUp";
+  std::memcpy(addr.sun_path + 1, name, sizeof name - 1);
+  socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + sizeof name);
+  bool held = bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0;
+  close(fd);
+  return held;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& folder) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (auto& e : fs::recursive_directory_iterator(folder))
+    if (e.is_regular_file())
+      files.push_back({fs::relative(e.path(), folder).string(), ReadFile(e.path().string())});
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+}  // namespace qvu::testing
