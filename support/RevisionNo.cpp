@@ -1,0 +1,135 @@
+#include <cerrno>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "support/Filesystem.h"
+#include "support/PropertySet.h"
+
+namespace qvu {
+namespace {
+
+// The storage system's result codes, so that every failure reads as it does on the target
+// systems.
+constexpr uint32_t kStgFileNotFound = 0x80030002;
+constexpr uint32_t kStgAccessDenied = 0x80030005;
+constexpr uint32_t kStgInsufficientMemory = 0x80030008;
+constexpr uint32_t kStgWriteFault = 0x8003001D;
+constexpr uint32_t kStgReadFault = 0x8003001E;
+constexpr uint32_t kStgInvalidParameter = 0x80030057;
+constexpr uint32_t kStgMediumFull = 0x80030070;
+constexpr uint32_t kStgInvalidHeader = 0x800300FB;
+
+// The attribute of a file is at most XATTR_SIZE_MAX bytes.
+constexpr size_t kMaxAttributeSize = 65536;
+
+const char kNoFile[] = "ファイルが存在しません";
+const char kNoStorage[] = "IStorage未対応ファイルです";
+
+std::string WithCode(const char* text, uint32_t code) {
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "%s%08lx", text, static_cast<unsigned long>(code));
+  return buf;
+}
+
+// What opening the file's property sets would have answered, given the attribute call's
+// errno; an empty text when the failure belongs to a later step.
+std::string OpenError(int err, bool writing) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      return kNoFile;  // removed since the existence check
+    case ENOTSUP:      // also EOPNOTSUPP: the file system keeps no user attributes
+      return kNoStorage;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return WithCode("StgOpenStorageEx Error ", kStgAccessDenied);
+    case ENOMEM:
+      return WithCode("StgOpenStorageEx Error ", kStgInsufficientMemory);
+    default:
+      return writing ? std::string() : WithCode("StgOpenStorageEx Error ", kStgReadFault);
+  }
+}
+
+std::string WriteError(int err) {
+  uint32_t code = kStgWriteFault;
+  if (err == ENOSPC || err == EDQUOT || err == E2BIG || err == ERANGE) code = kStgMediumFull;
+  if (err == ENOMEM) code = kStgInsufficientMemory;
+  return WithCode("WriteMultiple::Create() Error ", code);
+}
+
+}  // namespace
+
+bool GetRevisionNo(const std::string& fileName, int propertyId, std::string& value,
+                   std::string& errorText) {
+  try {
+    if (!FileExists(fileName)) {
+      errorText = kNoFile;
+      return false;
+    }
+    value.clear();
+    errorText.clear();
+    std::string bytes(kMaxAttributeSize, '\0');
+    ssize_t got = SummaryAttributeCalls().get(fileName.c_str(), kSummaryInformationAttribute,
+                                              bytes.data(), bytes.size());
+    if (got < 0) {
+      int err = errno;
+      if (err == ENODATA)  // the file carries no summary information yet
+        errorText = WithCode("IPropertyStorage;::Open() Error ", kStgFileNotFound);
+      else if (err == ERANGE)
+        errorText = WithCode("IPropertyStorage;::Open() Error ", kStgInvalidHeader);
+      else
+        errorText = OpenError(err, false);
+      return false;
+    }
+    bytes.resize(static_cast<size_t>(got));
+    std::vector<SummaryProperty> properties;
+    if (!DecodeSummaryInformation(bytes, properties)) {
+      errorText = WithCode("IPropertyStorage;::Open() Error ", kStgInvalidHeader);
+      return false;
+    }
+    // A property of another type is not a revision text: it reads as absent.
+    for (const SummaryProperty& p : properties)
+      if (p.id == static_cast<uint32_t>(propertyId)) {
+        if (p.IsText()) value = p.text;
+        break;
+      }
+    return true;
+  } catch (const std::bad_alloc&) {
+    errorText = WithCode("StgOpenStorageEx Error ", kStgInsufficientMemory);
+    return false;
+  }
+}
+
+bool SetRevisionNo(const std::string& fileName, int propertyId, const std::string& value,
+                   std::string& errorText) {
+  try {
+    if (!FileExists(fileName)) {
+      errorText = kNoFile;
+      return false;
+    }
+    errorText.clear();
+    uint32_t id = static_cast<uint32_t>(propertyId);
+    if (id < kPidFirstUsable || id > 0x7FFFFFFF || value.size() >= kMaxAttributeSize) {
+      errorText = WithCode("WriteMultiple::Create() Error ", kStgInvalidParameter);
+      return false;
+    }
+    // One set call replaces the whole set at once: other summary properties are dropped, and
+    // a reader sees either the old set or the new one, never a mix.
+    std::string bytes = EncodeSummaryInformation(id, value);
+    if (SummaryAttributeCalls().set(fileName.c_str(), kSummaryInformationAttribute, bytes.data(),
+                                    bytes.size(), 0) != 0) {
+      int err = errno;
+      errorText = OpenError(err, true);
+      if (errorText.empty()) errorText = WriteError(err);
+      return false;
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    errorText = WithCode("StgOpenStorageEx Error ", kStgInsufficientMemory);
+    return false;
+  }
+}
+
+}  // namespace qvu
