@@ -162,18 +162,25 @@ QtMainWindow::QtMainWindow() : QWidget(nullptr) {
   setTabOrder(listBox1_, listBox2_);
   listBox1_->setFocus();
 
-  connect(speedButton1_, &QToolButton::clicked, this, [this] {
-    if (events_ != nullptr) events_->CloseClicked();
-  });
-  connect(speedButton4_, &QToolButton::clicked, this, [this] {
-    if (events_ != nullptr) events_->UpdateClicked();
-  });
+  // The handlers pump messages while they work; a click that arrives meanwhile (one queued
+  // before the buttons were hidden) must not start a second handler inside the first.
+  connect(speedButton1_, &QToolButton::clicked, this,
+          [this] { Press(&ViewEvents::CloseClicked); });
+  connect(speedButton4_, &QToolButton::clicked, this,
+          [this] { Press(&ViewEvents::UpdateClicked); });
 
   autoAccept_ = AutoAcceptFromEnvironment();
   ApplyOuterSize();
 }
 
 QtMainWindow::~QtMainWindow() = default;
+
+void QtMainWindow::Press(void (ViewEvents::*handler)()) {
+  if (events_ == nullptr || inHandler_) return;
+  inHandler_ = true;
+  (events_->*handler)();
+  inHandler_ = false;
+}
 
 void QtMainWindow::SetEvents(ViewEvents* events) { events_ = events; }
 

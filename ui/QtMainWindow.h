@@ -84,6 +84,7 @@ class QtMainWindow : public QWidget, public View {
   void closeEvent(QCloseEvent* e) override;
 
  private:
+  void Press(void (ViewEvents::*handler)());
   void ApplyOuterSize();
   void UpdateProgressBar();
 
@@ -102,6 +103,7 @@ class QtMainWindow : public QWidget, public View {
   bool closeRequested_ = false;
   bool applyingSize_ = false;
   bool autoAccept_ = false;
+  bool inHandler_ = false;  // a button's handler is running
   std::vector<ShownDialog> shownDialogs_;
   QEventLoop* loop_ = nullptr;  // the loop of Run while it runs
 };

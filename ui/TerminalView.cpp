@@ -119,11 +119,14 @@ void TerminalView::Run() {
     out_.flush();
   }
   const std::string choice = got ? Trimmed(answer) : std::string();
-  if (choice == "y" || choice == "Y") {
-    events_->UpdateClicked();
-  } else {
+  if (choice != "y" && choice != "Y") {
     events_->CloseClicked();
+    return;
   }
+  events_->UpdateClicked();
+  // A failed run leaves the window open with only the close button, for the user to press;
+  // here nobody is left to press it.
+  if (!closeRequested_) events_->CloseClicked();
 }
 
 void TerminalView::EndProgressLine() {

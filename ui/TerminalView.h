@@ -51,8 +51,9 @@ class TerminalView : public View {
 
   // Prints the candidates and asks; "y"/"Y" (blanks around it allowed) presses update,
   // any other answer or the end of input presses close. With no candidate, or with the
-  // update button hidden, close is pressed at once without a question. Returns after the
-  // pressed handler has returned; at once when Close was asked for before.
+  // update button hidden, close is pressed at once without a question. When the update
+  // handler returns without asking for the close (the run failed), close is pressed too.
+  // Returns after the handlers have returned; at once when Close was asked for before.
   void Run() override;
 
  private:

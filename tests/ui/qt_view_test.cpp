@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <climits>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 #include "ui/QtMainWindow.h"
@@ -29,7 +30,11 @@ struct Events : ViewEvents {
     ++closeClicks;
     view->Close();
   }
-  void UpdateClicked() override { ++updateClicks; }
+  std::function<void()> duringUpdate;
+  void UpdateClicked() override {
+    ++updateClicks;
+    if (duringUpdate) duringUpdate();
+  }
   bool CanClose() override {
     ++closeQuestions;
     return canClose;
@@ -153,6 +158,8 @@ TEST_F(QtWindowTest, ButtonsShowHideAndReachTheMainWindow) {
   window->SetCloseButtonVisible(false);
   EXPECT_TRUE(update->isVisible());
   EXPECT_FALSE(close->isVisible());
+  // A click that reaches the window while the run pumps messages starts nothing.
+  events.duringUpdate = [update] { update->click(); };
   update->click();
   EXPECT_EQ(events.updateClicks, 1);
   window->SetCloseButtonVisible(true);

@@ -14,6 +14,7 @@ struct Events : ViewEvents {
   View* view = nullptr;
   std::vector<std::string> presses;
   std::vector<std::string> appliedDuringUpdate;
+  bool updateFails = false;  // a failed run leaves the window open
   void CloseClicked() override {
     presses.push_back("close");
     view->Close();
@@ -21,7 +22,7 @@ struct Events : ViewEvents {
   void UpdateClicked() override {
     presses.push_back("update");
     for (const std::string& line : appliedDuringUpdate) view->ListBox2Add(line);
-    view->Close();
+    if (!updateFails) view->Close();
   }
   bool CanClose() override { return true; }
 };
@@ -101,6 +102,14 @@ TEST(TerminalView, AppliedFilesArePrintedAsTheyAreAdded) {
             std::string("a.exe Ver 2\nb.dll Ver 3\n") + kTerminalUpdateQuestion +
                 "a.exe Ver 2\nb.dll Ver 3\n");
   EXPECT_EQ(t.view.ListBox2Count(), 2);
+}
+
+TEST(TerminalView, FailedRunIsClosedForTheUser) {
+  Terminal t("y\n");
+  t.Candidates({"a.exe Ver 2"});
+  t.events.updateFails = true;
+  t.view.Run();
+  EXPECT_EQ(t.events.presses, (std::vector<std::string>{"update", "close"}));
 }
 
 TEST(TerminalView, DialogsGoToTheirStreams) {
