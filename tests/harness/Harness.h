@@ -199,7 +199,6 @@ class SilentServer {
  private:
   struct Tcp;
   std::unique_ptr<Tcp> tcp_;
-  std::unique_ptr<TempFolder> folder_;
   std::unique_ptr<ChildProcess> process_;
   int port_ = 0;
 };

@@ -285,5 +285,103 @@ TEST_F(HarnessTest, ServiceSpeaksTls12Only) {
   EXPECT_EQ(service.Requests().size(), 1u);
 }
 
+TEST_F(HarnessTest, ProxiesRecordTheHandshakeAndRelayToTheService) {
+  TestService service(ServerCert());
+  service.SetRoute("GET", "/via", Route::Ok("relayed"));
+  using Kind = RecordingProxy::Kind;
+  struct Case {
+    Kind kind;
+    std::string scheme;  // curl's: socks4a and socks5h hand the host name to the proxy
+    std::optional<Credentials> required;
+    std::string kindSeen, hostSeen, userSeen, passwordSeen;
+  } cases[] = {
+      {Kind::HttpConnect, "http", Credentials{"px", "p:w"}, "http", kHost, "px", "p:w"},
+      {Kind::Socks4, "socks4", std::nullopt, "socks4", "127.0.0.1", "px", ""},
+      {Kind::Socks4a, "socks4a", std::nullopt, "socks4a", kHost, "px", ""},
+      {Kind::Socks5, "socks5", std::nullopt, "socks5", "127.0.0.1", "", ""},
+      {Kind::Socks5, "socks5h", Credentials{"px", "p:w"}, "socks5", kHost, "px", "p:w"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scheme);
+    RecordingProxy proxy(c.kind, c.required);
+    Call call;
+    call.url = UrlOf(service, "/via");
+    call.proxy = c.scheme + "://127.0.0.1:" + std::to_string(proxy.Port());
+    call.proxyUser = c.kind == Kind::Socks5 && !c.required ? "" : "px:p%3Aw";
+    Reply reply = Perform(call, service.Port());
+    ASSERT_EQ(reply.code, CURLE_OK) << curl_easy_strerror(reply.code);
+    EXPECT_EQ(reply.body, "relayed");
+    auto seen = proxy.Seen();
+    ASSERT_FALSE(seen.empty());
+    const ProxyHandshake& h = seen.back();
+    EXPECT_EQ(h.kind, c.kindSeen);
+    EXPECT_EQ(h.targetHost, c.hostSeen);
+    EXPECT_EQ(h.targetPort, service.Port());
+    EXPECT_EQ(h.user, c.userSeen);
+    EXPECT_EQ(h.password, c.passwordSeen);
+    EXPECT_TRUE(h.accepted);
+    if (c.kind == Kind::HttpConnect) {
+      EXPECT_EQ(h.method, "CONNECT");
+      EXPECT_EQ(h.proxyAuthorization, BasicAuthorization("px", "p:w"));
+    }
+  }
+
+  // Wrong credentials are refused and still recorded.
+  RecordingProxy strict(Kind::HttpConnect, Credentials{"px", "right"});
+  Call call;
+  call.url = UrlOf(service, "/via");
+  call.proxy = "http://127.0.0.1:" + std::to_string(strict.Port());
+  call.proxyUser = "px:wrong";
+  EXPECT_NE(Perform(call, service.Port()).code, CURLE_OK);
+  ASSERT_FALSE(strict.Seen().empty());
+  EXPECT_FALSE(strict.Seen()[0].accepted);
+  EXPECT_EQ(strict.Seen()[0].password, "wrong");
+  EXPECT_EQ(service.Requests().size(), 5u);
+}
+
+TEST_F(HarnessTest, RealProxiesCarryTheConnection) {
+  // These resolve the target themselves, and the test name resolves nowhere.
+  TestService service(CertificateAuthority::Shared().Issue("127.0.0.1"));
+  service.SetRoute("GET", "/via", Route::Ok("relayed"));
+  struct Case {
+    RealProxy::Kind kind;
+    std::string scheme;
+  } cases[] = {{RealProxy::Kind::HttpConnect, "http"}, {RealProxy::Kind::Socks5, "socks5"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scheme);
+    RealProxy proxy(c.kind, Credentials{"px", "secret"});
+    Call call;
+    call.url = service.BaseUrl() + "/via";
+    call.proxy = c.scheme + "://127.0.0.1:" + std::to_string(proxy.Port());
+    call.proxyUser = "px:secret";
+    Reply reply = Perform(call, service.Port());
+    EXPECT_EQ(reply.code, CURLE_OK) << curl_easy_strerror(reply.code);
+    EXPECT_EQ(reply.body, "relayed");
+    call.proxyUser = "px:wrong";
+    EXPECT_NE(Perform(call, service.Port()).code, CURLE_OK);
+  }
+  EXPECT_EQ(service.Requests().size(), 2u);
+}
+
+TEST_F(HarnessTest, SilentServersNeverAnswer) {
+  SilentServer tcp;
+  SilentServer tls(ServerCert());
+  struct Case {
+    int port;
+    CURLcode code;
+  } cases[] = {{tcp.Port(), CURLE_OPERATION_TIMEDOUT}, {tls.Port(), CURLE_OPERATION_TIMEDOUT}};
+  for (const Case& c : cases) {
+    Call call;
+    call.url = "https://" + std::string(kHost) + ":" + std::to_string(c.port) + "/";
+    call.timeoutMs = 700;
+    EXPECT_EQ(Perform(call, c.port).code, c.code);
+  }
+  // The TLS one gets through the handshake: a client that insists on TLS 1.3 fails at once.
+  Call call;
+  call.url = "https://" + std::string(kHost) + ":" + std::to_string(tls.Port()) + "/";
+  call.tlsMin = CURL_SSLVERSION_TLSv1_3;
+  EXPECT_EQ(Perform(call, tls.Port()).code, CURLE_SSL_CONNECT_ERROR);
+}
+
 }  // namespace
 }  // namespace qvu::testing
