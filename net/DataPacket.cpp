@@ -1,0 +1,84 @@
+#include "net/DataPacket.h"
+
+#include <sstream>
+#include <vector>
+
+#include <pugixml.hpp>
+
+namespace qvu {
+
+PacketRead ReadVersionPacket(const std::string& text, TVersionTable& rows, std::string& error) {
+  rows.clear();
+  pugi::xml_document doc;
+  // parse_default keeps parse_doctype off: a DOCTYPE is skipped as a whole, so no entity
+  // it declares is ever defined, let alone expanded.
+  const pugi::xml_parse_result parsed =
+      doc.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
+  if (!parsed) return PacketRead::NotXml;
+
+  const pugi::xml_node packet = doc.document_element();
+  if (std::string(packet.name()) != "DATAPACKET") {
+    error = std::string("Root element is not DATAPACKET: <") + packet.name() + ">";
+    return PacketRead::NotPacket;
+  }
+  const pugi::xml_node fields = packet.child("METADATA").child("FIELDS");
+  if (!fields) {
+    error = "DATAPACKET has no METADATA/FIELDS";
+    return PacketRead::NotPacket;
+  }
+
+  // Only declared columns exist for the dataset; each maps to a field or to nothing.
+  std::vector<std::string> columns;
+  for (const pugi::xml_node field : fields.children("FIELD"))
+    columns.emplace_back(field.attribute("attrname").value());
+  STVersion_tb probe;
+  std::vector<std::string> known;
+  for (const std::string& column : columns)
+    if (VersionField(probe, column) != nullptr) known.push_back(column);
+
+  for (const pugi::xml_node row : packet.child("ROWDATA").children("ROW")) {
+    STVersion_tb& entry = rows.emplace_back();
+    for (const std::string& column : known)
+      *VersionField(entry, column) = row.attribute(column.c_str()).value();
+  }
+  return PacketRead::Ok;
+}
+
+std::string WriteVersionLogPacket(const TVersionTable& entries) {
+  struct Column {
+    const char* name;
+    const char* width;
+    std::string STVersion_tb::*value;
+  };
+  static const Column kColumns[] = {
+      {"SALONID", "12", &STVersion_tb::SALONID},     {"SHOP_CODE", "20", &STVersion_tb::SHOP_CODE},
+      {"FILENAME", "100", &STVersion_tb::FILENAME},  {"VER_NO", "100", &STVersion_tb::VER_NO},
+      {"REVISE_NO", "100", &STVersion_tb::REVISE_NO}, {"FILE_DT", "38", &STVersion_tb::FILE_DT},
+      {"USE_DT", "38", &STVersion_tb::USE_DT},
+  };
+  pugi::xml_document doc;
+  pugi::xml_node decl = doc.append_child(pugi::node_declaration);
+  decl.append_attribute("version") = "1.0";
+  decl.append_attribute("encoding") = "UTF-8";
+  decl.append_attribute("standalone") = "yes";
+
+  pugi::xml_node packet = doc.append_child("DATAPACKET");
+  packet.append_attribute("Version") = "2.0";
+  pugi::xml_node fields = packet.append_child("METADATA").append_child("FIELDS");
+  for (const Column& c : kColumns) {
+    pugi::xml_node field = fields.append_child("FIELD");
+    field.append_attribute("attrname") = c.name;
+    field.append_attribute("fieldtype") = "string";
+    field.append_attribute("width") = c.width;
+  }
+  pugi::xml_node rowData = packet.append_child("ROWDATA");
+  for (const STVersion_tb& entry : entries) {
+    pugi::xml_node row = rowData.append_child("ROW");
+    for (const Column& c : kColumns) row.append_attribute(c.name) = (entry.*c.value).c_str();
+  }
+  std::ostringstream out;
+  doc.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+  return out.str();
+}
+
+}  // namespace qvu

@@ -1,0 +1,330 @@
+#include "net/HttpClient.h"
+
+#include <chrono>
+
+#include "net/TextDecode.h"
+#include "support/Common.h"
+
+namespace qvu {
+
+namespace {
+
+const char kAccept[] = "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
+const char kApiAgent[] = "Quelta Version Manager 1.0";
+const char kDownloadAgent[] = "Mozilla/3.0 (compatible; Indy Library)";
+const char kReadTimeoutText[] = "Read timed out.";
+const char kConnectTimeoutText[] = "Connect timed out.";
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+struct CurlGlobal {
+  CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+};
+
+HttpFailure Classify(CURLcode rc) {
+  switch (rc) {
+    case CURLE_OK:
+      return HttpFailure::None;
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_INTERFACE_FAILED:
+      return HttpFailure::Socket;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_USE_SSL_FAILED:
+      return HttpFailure::TlsConnect;
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return HttpFailure::MalformedAddress;
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ENGINE_INITFAILED:
+      return HttpFailure::TlsLibrary;
+    default:
+      return HttpFailure::Other;
+  }
+}
+
+std::string HostForUrl(const std::string& host) {
+  return host.find(':') != std::string::npos && host.front() != '[' ? "[" + host + "]" : host;
+}
+
+}  // namespace
+
+std::string EncodeUrl(const std::string& url) {
+  size_t start = 0;
+  size_t scheme = url.find("://");
+  if (scheme != std::string::npos) {
+    start = url.find_first_of("/?#", scheme + 3);
+    if (start == std::string::npos) return url;
+  }
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out = url.substr(0, start);
+  for (size_t i = start; i < url.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(url[i]);
+    if (c <= 0x20 || c >= 0x7F) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+HttpClient::HttpClient(Role role, CertOwnerFields certOwner) : role_(role) {
+  static CurlGlobal global;
+  certState_.owner = certOwner;
+  curl_ = curl_easy_init();
+}
+
+HttpClient::~HttpClient() {
+  if (curl_) curl_easy_cleanup(curl_);
+  curl_slist_free_all(headers_);
+}
+
+void HttpClient::Setup(const std::string& userName, const std::string& password,
+                       const ST_Proxy& proxy) {
+  if (!curl_) return;
+  // Keeps the cookies; every option goes back to its default, the proxy route among them.
+  curl_easy_reset(curl_);
+  curl_slist_free_all(headers_);
+  headers_ = curl_slist_append(nullptr, kAccept);
+
+  curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, errorBuffer_);
+  curl_easy_setopt(curl_, CURLOPT_COOKIEFILE, "");
+  curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl_, CURLOPT_MAXREDIRS, 15L);
+  curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "https");
+  curl_easy_setopt(curl_, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+  // A connection per request and no resumed sessions: every request meets the check.
+  curl_easy_setopt(curl_, CURLOPT_FRESH_CONNECT, 1L);
+  curl_easy_setopt(curl_, CURLOPT_FORBID_REUSE, 1L);
+  curl_easy_setopt(curl_, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+
+  curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
+  curl_easy_setopt(curl_, CURLOPT_USERAGENT, role_ == Role::Api ? kApiAgent : kDownloadAgent);
+  if (role_ == Role::Download) curl_easy_setopt(curl_, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+  // Basic only, so it goes with the first request; curl keeps it from other hosts.
+  curl_easy_setopt(curl_, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+  curl_easy_setopt(curl_, CURLOPT_USERNAME, userName.c_str());
+  curl_easy_setopt(curl_, CURLOPT_PASSWORD, password.c_str());
+
+  // The decision about the certificate is ours alone: curl's checks stay off and the
+  // context hook installs the program's verify callback.
+  curl_easy_setopt(curl_, CURLOPT_SSLVERSION,
+                   static_cast<long>(CURL_SSLVERSION_TLSv1_2) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
+  curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYPEER, 0L);
+  curl_easy_setopt(curl_, CURLOPT_SSL_VERIFYHOST, 0L);
+  curl_easy_setopt(curl_, CURLOPT_SSL_CTX_FUNCTION, &InstallCertCheck);
+  curl_easy_setopt(curl_, CURLOPT_SSL_CTX_DATA, &certState_);
+
+  // "" also keeps curl from taking a proxy from the environment.
+  curl_easy_setopt(curl_, CURLOPT_PROXY, "");
+  const std::string use = UpperAscii(proxy.use);
+  const bool auth = UpperAscii(proxy.auth) == "Y";
+  // Ports are 16 bits wide, as the settings have always been stored into.
+  const std::string port = std::to_string(TextToInt(proxy.port) & 0xFFFF);
+  std::string scheme;
+  if (use == "HTTP" && !proxy.server.empty()) scheme = "http";
+  else if (use == "SOCKS4") scheme = "socks4";
+  else if (use == "SOCKS4A") scheme = "socks4a";
+  else if (use == "SOCKS5") scheme = "socks5h";
+  if (!scheme.empty()) {
+    const std::string address = scheme + "://" + HostForUrl(proxy.server) + ":" + port;
+    curl_easy_setopt(curl_, CURLOPT_PROXY, address.c_str());
+    if (scheme == "http") {
+      curl_easy_setopt(curl_, CURLOPT_HTTPPROXYTUNNEL, 1L);
+      curl_easy_setopt(curl_, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+    } else if (scheme == "socks5h") {
+      curl_easy_setopt(curl_, CURLOPT_SOCKS5_AUTH,
+                       static_cast<long>(auth ? CURLAUTH_BASIC : CURLAUTH_NONE));
+    }
+    if (auth) {
+      curl_easy_setopt(curl_, CURLOPT_PROXYUSERNAME, proxy.userName.c_str());
+      curl_easy_setopt(curl_, CURLOPT_PROXYPASSWORD, proxy.password.c_str());
+    }
+  }
+}
+
+void SetupHttpClient(HttpClient& http, const std::string& userName, const std::string& password,
+                     const ST_Proxy& proxy) {
+  http.Setup(userName, password, proxy);
+}
+
+size_t HttpClient::OnWrite(char* data, size_t size, size_t count, void* p) {
+  HttpClient* self = static_cast<HttpClient*>(p);
+  const size_t n = size * count;
+  try {
+    long code = 0;
+    curl_easy_getinfo(self->curl_, CURLINFO_RESPONSE_CODE, &code);
+    // An error page never reaches the caller's file.
+    if (self->sink_ != nullptr && code < 400) return (*self->sink_)(data, n) ? n : 0;
+    self->body_.append(data, n);
+    return n;
+  } catch (...) {
+    self->callbackFailed_ = true;
+    return 0;
+  }
+}
+
+int HttpClient::OnProgress(void* p, curl_off_t, curl_off_t dlNow, curl_off_t, curl_off_t ulNow) {
+  HttpClient* self = static_cast<HttpClient*>(p);
+  const int64_t now = NowMs();
+  if (!self->connected_) {
+    curl_off_t connectUs = 0;
+    curl_easy_getinfo(self->curl_, CURLINFO_CONNECT_TIME_T, &connectUs);
+    if (connectUs > 0) {
+      self->connected_ = true;
+      self->lastActivityMs_ = now;
+    } else if (now - self->startMs_ > self->connectTimeoutMs) {
+      self->connectTimedOut_ = true;
+      return 1;
+    }
+  }
+  if (dlNow != self->lastDl_ || ulNow != self->lastUl_) self->lastActivityMs_ = now;
+  try {
+    if (self->onWork) {
+      if (ulNow != self->lastUl_) self->onWork(HttpWork::Write, ulNow);
+      if (dlNow != self->lastDl_) self->onWork(HttpWork::Read, dlNow);
+    }
+  } catch (...) {
+    self->callbackFailed_ = true;
+    return 1;
+  }
+  self->lastDl_ = dlNow;
+  self->lastUl_ = ulNow;
+  if (self->connected_ && now - self->lastActivityMs_ > self->readTimeoutMs) {
+    self->readTimedOut_ = true;
+    return 1;
+  }
+  return 0;
+}
+
+HttpResult HttpClient::Perform(const std::string& url, Method method, const Sink* sink,
+                               const void* form) {
+  HttpResult result;
+  if (!curl_) {
+    result.message = "out of memory";
+    return result;
+  }
+  const std::string encoded = EncodeUrl(url);
+  curl_easy_setopt(curl_, CURLOPT_URL, encoded.c_str());
+  // Setting a form makes the request a POST; HTTPGET makes it a GET again.
+  if (method == Method::Post) {
+    curl_easy_setopt(curl_, CURLOPT_MIMEPOST, form);
+  } else {
+    curl_easy_setopt(curl_, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(curl_, CURLOPT_NOBODY, method == Method::Head ? 1L : 0L);
+  }
+  curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &HttpClient::OnWrite);
+  curl_easy_setopt(curl_, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &HttpClient::OnProgress);
+  curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, this);
+  // Both time-outs are watched in OnProgress; curl's own limit is only a backstop.
+  curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs + readTimeoutMs);
+
+  sink_ = sink;
+  body_.clear();
+  readTimedOut_ = connectTimedOut_ = callbackFailed_ = connected_ = false;
+  startMs_ = lastActivityMs_ = NowMs();
+  lastDl_ = lastUl_ = 0;
+  errorBuffer_[0] = '\0';
+  certState_.setupError.clear();
+
+  const CURLcode rc = curl_easy_perform(curl_);
+  sink_ = nullptr;
+
+  long code = 0;
+  curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &code);
+  result.status = code > 0 ? code : -1;
+  const char* type = nullptr;
+  if (curl_easy_getinfo(curl_, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type)
+    result.contentType = type;
+  result.charset = CharsetOf(result.contentType);
+  curl_off_t length = -1;
+  if (curl_easy_getinfo(curl_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
+    result.contentLength = length;
+  result.body = std::move(body_);
+  body_.clear();
+
+  result.failure = Classify(rc);
+  result.message = errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(rc);
+  if (readTimedOut_) {
+    result.failure = HttpFailure::ReadTimeout;
+    result.message = kReadTimeoutText;
+  } else if (connectTimedOut_) {
+    result.failure = HttpFailure::Other;
+    result.message = kConnectTimeoutText;
+  } else if (rc == CURLE_OPERATION_TIMEDOUT) {
+    curl_off_t connectUs = 0;
+    curl_easy_getinfo(curl_, CURLINFO_CONNECT_TIME_T, &connectUs);
+    result.failure = connectUs > 0 ? HttpFailure::ReadTimeout : HttpFailure::Other;
+    if (connectUs > 0) result.message = kReadTimeoutText;
+  } else if (!certState_.setupError.empty() && result.failure == HttpFailure::TlsLibrary) {
+    result.message = certState_.setupError;
+  }
+  if (result.failure == HttpFailure::None && result.status >= 400) {
+    result.failure = HttpFailure::HttpStatus;
+    result.message = "HTTP status " + std::to_string(result.status);
+  }
+  // A proxy that refused the tunnel answered with a status of its own.
+  long connectCode = 0;
+  curl_easy_getinfo(curl_, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+  if (result.status == -1 && connectCode >= 400) {
+    result.status = connectCode;
+    result.failure = HttpFailure::HttpStatus;
+  }
+  return result;
+}
+
+HttpResult HttpClient::Head(const std::string& url) {
+  return Perform(url, Method::Head, nullptr, nullptr);
+}
+
+HttpResult HttpClient::Get(const std::string& url) {
+  return Perform(url, Method::Get, nullptr, nullptr);
+}
+
+HttpResult HttpClient::Get(const std::string& url, const Sink& sink) {
+  return Perform(url, Method::Get, &sink, nullptr);
+}
+
+HttpResult HttpClient::PostForm(const std::string& url, const std::string& name,
+                                const std::string& value) {
+  HttpResult result;
+  curl_mime* form = curl_ ? curl_mime_init(curl_) : nullptr;
+  curl_mimepart* part = form ? curl_mime_addpart(form) : nullptr;
+  if (part == nullptr || curl_mime_name(part, name.c_str()) != CURLE_OK ||
+      curl_mime_data(part, value.data(), value.size()) != CURLE_OK ||
+      curl_mime_type(part, "text/plain; charset=\"utf-8\"") != CURLE_OK ||
+      curl_mime_encoder(part, "8bit") != CURLE_OK) {
+    curl_mime_free(form);
+    result.message = "out of memory";
+    return result;
+  }
+  result = Perform(url, Method::Post, nullptr, form);
+  curl_mime_free(form);  // detaches itself from the handle
+  return result;
+}
+
+}  // namespace qvu

@@ -1,0 +1,104 @@
+// The HTTP client both owners use: one per owner, over one libcurl handle kept for the
+// owner's life, so cookies live in memory for as long as the owner does. The owner runs
+// SetupHttpClient before every request; a request never reuses a connection, so every
+// request makes a new TLS handshake and meets the certificate check.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include <curl/curl.h>
+
+#include "net/CertCheck.h"
+#include "net/NetFailure.h"
+#include "net/Proxy.h"
+
+namespace qvu {
+
+// The outcome of one request. failure None means a response with a status below 400.
+struct HttpResult {
+  HttpFailure failure = HttpFailure::Other;
+  std::string message;         // the library's text (M)
+  long status = -1;            // status code of the last response, -1 when none came (N)
+  std::string body;            // as received, after gzip or deflate decoding; a download's
+                               // sink gets it instead unless the status is >= 400
+  std::string contentType;     // the response's Content-Type value
+  std::string charset;         // its charset parameter, "" when none
+  int64_t contentLength = -1;  // Content-Length, -1 when unknown (HEAD requests)
+  bool ok() const { return failure == HttpFailure::None; }
+};
+
+enum class HttpWork { Read, Write };
+
+class HttpClient {
+ public:
+  enum class Role {
+    Api,       // the data module: user agent "Quelta Version Manager 1.0", no encodings
+    Download,  // the main window: "Mozilla/3.0 (compatible; Indy Library)", gzip/deflate
+  };
+  // Chunks of a GET body; false aborts the transfer as a write failure.
+  using Sink = std::function<bool(const char* data, size_t size)>;
+
+  HttpClient(Role role, CertOwnerFields certOwner);
+  ~HttpClient();
+  HttpClient(const HttpClient&) = delete;
+  HttpClient& operator=(const HttpClient&) = delete;
+
+  // Time-outs, applied to every request. Connect: until the TCP connection to the server
+  // (or proxy) stands; read: no data in either direction for that long once connected.
+  long connectTimeoutMs = 60000;
+  long readTimeoutMs = 60000;
+  // Bytes so far of the transfer under way, per direction (the progress bar).
+  std::function<void(HttpWork, int64_t)> onWork;
+
+  // The whole configuration anew: drops whatever the last set-up left (proxy routes
+  // included). Basic authorisation is sent with every request, also with empty texts.
+  void Setup(const std::string& userName, const std::string& password, const ST_Proxy& proxy);
+
+  HttpResult Head(const std::string& url);
+  HttpResult Get(const std::string& url);
+  HttpResult Get(const std::string& url, const Sink& sink);
+  // A multipart form with one text part: the name, content type
+  // text/plain; charset="utf-8", Content-Transfer-Encoding 8bit, no file name.
+  HttpResult PostForm(const std::string& url, const std::string& name, const std::string& value);
+
+  // Nothing stays open between requests; kept so that owners can say when they are done.
+  void Disconnect() {}
+
+ private:
+  enum class Method { Head, Get, Post };
+  HttpResult Perform(const std::string& url, Method method, const Sink* sink, const void* form);
+  static size_t OnWrite(char* data, size_t size, size_t count, void* self);
+  static int OnProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
+                        curl_off_t ulNow);
+
+  Role role_;
+  CURL* curl_ = nullptr;
+  curl_slist* headers_ = nullptr;
+  CertCheckState certState_;
+  char errorBuffer_[CURL_ERROR_SIZE] = {};
+
+  // State of the request under way.
+  const Sink* sink_ = nullptr;
+  std::string body_;
+  bool readTimedOut_ = false;
+  bool connectTimedOut_ = false;
+  bool callbackFailed_ = false;
+  int64_t startMs_ = 0, lastActivityMs_ = 0;
+  bool connected_ = false;
+  curl_off_t lastDl_ = 0, lastUl_ = 0;
+};
+
+// The set-up both owners run before each request (SetupHttp of the data module with its
+// salon id, password and _proxy; the main window's with "VERSION"/"ID", "PW" and the six
+// GetProxyValue texts).
+void SetupHttpClient(HttpClient& http, const std::string& userName, const std::string& password,
+                     const ST_Proxy& proxy);
+
+// The address as it goes out: in the path, query and fragment, blanks, control
+// characters and every byte outside ASCII are percent-encoded (the text is UTF-8, so
+// Japanese file names go out as UTF-8); everything else, "%" included, stays as it is.
+std::string EncodeUrl(const std::string& url);
+
+}  // namespace qvu
