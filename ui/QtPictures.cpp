@@ -4,7 +4,6 @@
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
-#include <QPainterPath>
 #include <QRadialGradient>
 
 namespace qvu {
@@ -96,18 +95,11 @@ QPixmap PaintUpdateGlyph(const QString& family) {
   painter.setRenderHint(QPainter::Antialiasing);
   PaintDisc(painter, QColor(0x9b, 0xe0, 0x6a), QColor(0x3a, 0x9a, 0x2a));
   // A downward arrow into a tray: the new files come in.
-  QPainterPath arrow;
-  arrow.moveTo(31, 10);
-  arrow.lineTo(41, 10);
-  arrow.lineTo(41, 25);
-  arrow.lineTo(48, 25);
-  arrow.lineTo(36, 38);
-  arrow.lineTo(24, 25);
-  arrow.lineTo(31, 25);
-  arrow.closeSubpath();
   painter.setPen(Qt::NoPen);
   painter.setBrush(Qt::white);
-  painter.drawPath(arrow);
+  painter.drawPolygon(QPolygonF({QPointF(31, 10), QPointF(41, 10), QPointF(41, 25),
+                                 QPointF(48, 25), QPointF(36, 38), QPointF(24, 25),
+                                 QPointF(31, 25)}));
   painter.setPen(QPen(Qt::white, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
   painter.setBrush(Qt::NoBrush);
   painter.drawPolyline(QPolygonF({QPointF(22, 36), QPointF(22, 42), QPointF(50, 42),
@@ -145,18 +137,11 @@ QIcon PaintWindowIcon() {
     painter.setPen(QPen(Qt::white, 7));
     painter.setBrush(Qt::NoBrush);
     painter.drawEllipse(QRectF(13, 13, 38, 38));
-    QPainterPath arrow;
-    arrow.moveTo(32, 16);
-    arrow.lineTo(46, 32);
-    arrow.lineTo(37, 32);
-    arrow.lineTo(37, 46);
-    arrow.lineTo(27, 46);
-    arrow.lineTo(27, 32);
-    arrow.lineTo(18, 32);
-    arrow.closeSubpath();
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0x7c, 0xd5, 0x3a));
-    painter.drawPath(arrow);
+    painter.drawPolygon(QPolygonF({QPointF(32, 16), QPointF(46, 32), QPointF(37, 32),
+                                   QPointF(37, 46), QPointF(27, 46), QPointF(27, 32),
+                                   QPointF(18, 32)}));
     painter.end();
     icon.addPixmap(QPixmap::fromImage(image));
   }
