@@ -174,9 +174,12 @@ bool PrepareFolder(const std::string& folder, std::string& root, std::string& re
   return true;
 }
 
-bool HasLinkPrefix(const std::string& relative, const std::set<std::string>& links) {
+// Whether a folder on the way to the entry is a link, whoever made it: this archive, an
+// earlier one or anything else that left it in the output folder.
+bool ThroughLink(const std::string& root, const std::string& relative) {
   for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
-    if (links.count(relative.substr(0, slash)) != 0) return true;
+    struct stat st;
+    if (lstat((root + relative.substr(0, slash)).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return true;
   }
   return false;
 }
@@ -250,7 +253,7 @@ class Extraction {
     std::string relative;
     if (!RelativeEntryPath(decoded, relative)) return Unsafe("entry outside the folder", name);
     if (relative.empty()) return SkipData();  // the folder itself
-    if (HasLinkPrefix(relative, symlinks_)) return Unsafe("entry through a link", name);
+    if (ThroughLink(root_, relative)) return Unsafe("entry through a link", name);
 
     const char* hardlink = archive_entry_hardlink(entry);
     mode_t type = archive_entry_filetype(entry);
@@ -295,12 +298,11 @@ class Extraction {
       reason_ = ErrorOf(writer_, "cannot write") + ": " + relative;
       return SEVENZIP_WRITE_FAILED;
     }
-    if (type == AE_IFLNK && hardlink == nullptr) {
-      symlinks_.insert(relative);
+    if (type == AE_IFREG || hardlink != nullptr) {
+      files_.insert(relative);
     } else {
-      symlinks_.erase(relative);
+      files_.erase(relative);
     }
-    if (type == AE_IFREG || hardlink != nullptr) files_.insert(relative);
     return SEVENZIP_OK;
   }
 
@@ -336,7 +338,6 @@ class Extraction {
   std::string root_;  // the resolved output folder, ending with "/"
   struct archive* reader_ = nullptr;
   struct archive* writer_ = nullptr;
-  std::set<std::string> symlinks_;  // relative paths of the links made so far
   std::set<std::string> files_;     // relative paths of the regular files made so far
   NameDecoder names_;
 };

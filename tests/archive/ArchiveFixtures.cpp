@@ -1,0 +1,182 @@
+#include "tests/archive/ArchiveFixtures.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace qvu::test {
+
+ScratchDir::ScratchDir() {
+  std::string pattern = (fs::temp_directory_path() / "qvu-archive-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = fs::canonical(pattern);
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+namespace {
+
+void Put16(std::string& out, uint32_t v) {
+  out += static_cast<char>(v & 0xFF);
+  out += static_cast<char>((v >> 8) & 0xFF);
+}
+void Put32(std::string& out, uint32_t v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+
+}  // namespace
+
+void WriteZip(const std::string& path, const std::vector<ZipEntry>& entries) {
+  std::string local, central;
+  const uint32_t dosTime = (12u << 11) | (34u << 5), dosDate = ((2024u - 1980u) << 9) | (5u << 5) | 6u;
+  for (const ZipEntry& e : entries) {
+    uint32_t crc = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()));
+    uint32_t flags = e.utf8Flag ? 0x800 : 0;
+    uint32_t offset = static_cast<uint32_t>(local.size());
+    bool dir = !e.rawName.empty() && (e.rawName.back() == '/' || e.rawName.back() == '\\');
+    Put32(local, 0x04034b50);
+    Put16(local, 20);
+    Put16(local, flags);
+    Put16(local, 0);  // stored
+    Put16(local, dosTime);
+    Put16(local, dosDate);
+    Put32(local, crc);
+    Put32(local, static_cast<uint32_t>(e.data.size()));
+    Put32(local, static_cast<uint32_t>(e.data.size()));
+    Put16(local, static_cast<uint32_t>(e.rawName.size()));
+    Put16(local, 0);
+    local += e.rawName + e.data;
+
+    Put32(central, 0x02014b50);
+    Put16(central, e.unixMode != 0 ? (3u << 8) | 30u : 20u);
+    Put16(central, 20);
+    Put16(central, flags);
+    Put16(central, 0);
+    Put16(central, dosTime);
+    Put16(central, dosDate);
+    Put32(central, crc);
+    Put32(central, static_cast<uint32_t>(e.data.size()));
+    Put32(central, static_cast<uint32_t>(e.data.size()));
+    Put16(central, static_cast<uint32_t>(e.rawName.size()));
+    Put16(central, 0);
+    Put16(central, 0);
+    Put16(central, 0);
+    Put16(central, 0);
+    Put32(central, (e.unixMode << 16) | (dir ? 0x10u : 0u));
+    Put32(central, offset);
+    central += e.rawName;
+  }
+  std::string end;
+  Put32(end, 0x06054b50);
+  Put16(end, 0);
+  Put16(end, 0);
+  Put16(end, static_cast<uint32_t>(entries.size()));
+  Put16(end, static_cast<uint32_t>(entries.size()));
+  Put32(end, static_cast<uint32_t>(central.size()));
+  Put32(end, static_cast<uint32_t>(local.size()));
+  Put16(end, 0);
+  WriteFile(path, local + central + end);
+}
+
+void WriteTar(const std::string& path, const std::vector<TarEntry>& entries, bool gzip) {
+  struct archive* a = archive_write_new();
+  archive_write_set_format_pax_restricted(a);
+  if (gzip) archive_write_add_filter_gzip(a);
+  if (archive_write_open_filename(a, path.c_str()) != ARCHIVE_OK) throw std::runtime_error(archive_error_string(a));
+  for (const TarEntry& e : entries) {
+    struct archive_entry* entry = archive_entry_new();
+    archive_entry_set_pathname(entry, e.name.c_str());
+    archive_entry_set_mtime(entry, 1700000000, 0);
+    switch (e.type) {
+      case TarType::File:
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_perm(entry, 0644);
+        archive_entry_set_size(entry, static_cast<la_int64_t>(e.dataOrTarget.size()));
+        break;
+      case TarType::Directory:
+        archive_entry_set_filetype(entry, AE_IFDIR);
+        archive_entry_set_perm(entry, 0755);
+        break;
+      case TarType::Symlink:
+        archive_entry_set_filetype(entry, AE_IFLNK);
+        archive_entry_set_perm(entry, 0777);
+        archive_entry_set_symlink(entry, e.dataOrTarget.c_str());
+        break;
+      case TarType::Hardlink:
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_perm(entry, 0644);
+        archive_entry_set_hardlink(entry, e.dataOrTarget.c_str());
+        break;
+      case TarType::Fifo:
+        archive_entry_set_filetype(entry, AE_IFIFO);
+        archive_entry_set_perm(entry, 0644);
+        break;
+    }
+    archive_write_header(a, entry);
+    if (e.type == TarType::File) archive_write_data(a, e.dataOrTarget.data(), e.dataOrTarget.size());
+    archive_entry_free(entry);
+  }
+  archive_write_close(a);
+  archive_write_free(a);
+}
+
+std::string ToCp932(const std::string& utf8) {
+  iconv_t cd = iconv_open("CP932", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP932 converter");
+  std::string in = utf8, out(utf8.size() * 2 + 4, '\0');
+  char* inPtr = in.data();
+  char* outPtr = out.data();
+  size_t inLeft = in.size(), outLeft = out.size();
+  size_t done = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+  iconv_close(cd);
+  if (done == static_cast<size_t>(-1)) throw std::runtime_error("not CP932: " + utf8);
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << data;
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream data;
+  data << in.rdbuf();
+  return data.str();
+}
+
+bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+std::vector<std::string> Tree(const fs::path& root) {
+  std::vector<std::string> lines;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    std::string name = it->path().lexically_relative(root).string();
+    if (it->is_symlink()) {
+      lines.push_back(name + " -> " + fs::read_symlink(it->path()).string());
+    } else if (it->is_directory()) {
+      lines.push_back(name + "/");
+    } else {
+      lines.push_back(name + ": " + ReadFile(it->path().string()).substr(0, 40));
+    }
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+}  // namespace qvu::test

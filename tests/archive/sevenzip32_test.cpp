@@ -1,0 +1,267 @@
+// The archiver library as the program loads it: the built 7-ZIP32.DLL through dlopen.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+
+#include "archive/sevenzip32/SevenZip32.h"
+#include "tests/archive/ArchiveFixtures.h"
+
+namespace qvu::test {
+namespace {
+
+struct Outcome {
+  int code;
+  std::string output;
+};
+
+using SevenZipFunction = int (*)(void*, const char*, char*, unsigned long);
+
+SevenZipFunction Library() {
+  static void* handle = dlopen(QVU_SEVENZIP32_PATH, RTLD_NOW | RTLD_LOCAL);
+  static auto function = handle != nullptr ? reinterpret_cast<SevenZipFunction>(dlsym(handle, "SevenZip")) : nullptr;
+  return function;
+}
+
+Outcome RunCommand(const std::string& commandLine) {
+  char output[512];
+  std::memset(output, 'Z', sizeof output);
+  int code = Library()(nullptr, commandLine.c_str(), output, sizeof output);
+  return {code, output};
+}
+
+std::string Extract(const std::string& archive, const std::string& folder, const std::string& switches = "-aoa") {
+  return "x \"" + archive + "\" -o\"" + folder + "\" -hide " + switches;
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+TEST(SevenZip32, ExportsTheTwoEntryPoints) {
+  ASSERT_NE(Library(), nullptr) << dlerror();
+  ScratchDir dir;
+  ASSERT_TRUE(Shell("nm -D --defined-only '" QVU_SEVENZIP32_PATH "' | awk '{print $3}' | sort > " + (dir / "exports")));
+  EXPECT_EQ(ReadFile(dir / "exports"), "SevenZip\nSevenZipGetRunning\n");
+}
+
+TEST(SevenZip32, ExtractsArchivesOfRealToolsWithFullPaths) {
+  ScratchDir dir;
+  fs::create_directories(dir.path() / "src/日本語/空");
+  fs::create_directories(dir.path() / "src/a/b");
+  WriteFile(dir / "src/日本語/ファイル.txt", "hello");
+  WriteFile(dir / "src/a/b/c.txt", "deep");
+  WriteFile(dir / "src/top.txt", "top");
+  const std::vector<std::string> want = {"a/", "a/b/", "a/b/c.txt: deep", "top.txt: top",
+                                         "日本語/", "日本語/ファイル.txt: hello", "日本語/空/"};
+  struct Case { const char* archive; const char* make; } cases[] = {
+      {"info.zip", "zip -qr ../info.zip *"},
+      {"p7zip.7z", "7z a -bd -bso0 ../p7zip.7z *"},
+      {"gnu.tar.gz", "tar czf ../gnu.tar.gz *"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(Shell("cd '" + (dir / "src") + "' && " + c.make)) << c.make;
+    std::string out = dir / (std::string(c.archive) + ".out");
+    Outcome r = RunCommand(Extract(dir / c.archive, out));
+    EXPECT_EQ(r.code, SEVENZIP_OK) << c.archive << ": " << r.output;
+    EXPECT_EQ(Tree(out), want) << c.archive;
+  }
+}
+
+TEST(SevenZip32, ReadsNamesWithoutTheUtf8FlagAsCp932) {
+  ScratchDir dir;
+  // "ソ" and "表" end in 0x5C in CP932, the byte of a backslash.
+  WriteZip(dir / "sjis.zip", {{ToCp932("ソフト/表.txt"), "sjis"},
+                              {ToCp932("フォルダ\\中.txt"), "backslash"},
+                              {ToCp932("空のフォルダ/"), ""},
+                              {"ユニコード/名前.txt", "flagged", true}});
+  Outcome r = RunCommand(Extract(dir / "sjis.zip", dir / "out"));
+  EXPECT_EQ(r.code, SEVENZIP_OK) << r.output;
+  EXPECT_EQ(Tree(dir.path() / "out"),
+            (std::vector<std::string>{"ソフト/", "ソフト/表.txt: sjis", "フォルダ/", "フォルダ/中.txt: backslash",
+                                      "ユニコード/", "ユニコード/名前.txt: flagged", "空のフォルダ/"}));
+}
+
+TEST(SevenZip32, OverwritesExistingFilesUnlessToldToSkipThem) {
+  struct Case { const char* switches; const char* want; } cases[] = {
+      {"-aoa", "new"}, {"", "new"}, {"-aos", "old"}};
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    WriteZip(dir / "a.zip", {{"sub/a.txt", "new"}, {"b.txt", "added"}});
+    fs::create_directories(dir.path() / "out/sub");
+    WriteFile(dir / "out/sub/a.txt", "old");
+    chmod((dir / "out/sub/a.txt").c_str(), 0444);
+    Outcome r = RunCommand(Extract(dir / "a.zip", dir / "out", c.switches));
+    EXPECT_EQ(r.code, SEVENZIP_OK) << c.switches << ": " << r.output;
+    EXPECT_EQ(ReadFile(dir / "out/sub/a.txt"), c.want) << c.switches;
+    EXPECT_EQ(ReadFile(dir / "out/b.txt"), "added") << c.switches;
+  }
+}
+
+TEST(SevenZip32, AcceptsTheCommandLanguageAndRefusesAnythingElse) {
+  ScratchDir dir;
+  WriteZip(dir / "a.zip", {{"top.txt", "top"}});
+  struct Case { const char* line; int want; } cases[] = {
+      {"x \"{A}\"  -o\"{D}/\" -hide -aoa ", SEVENZIP_OK},
+      {"X \"{A}\" -O\"{D}\\\"", SEVENZIP_OK},  // folder ending with a backslash
+      {"-aoa -hide -o\"{D}\" x \"{A}\"", SEVENZIP_OK},
+      {"\tx\t{A}\t-o{D}\t", SEVENZIP_OK},
+      {"x \"{A}\" -y -r- -o{D}", SEVENZIP_OK},
+      {"x \"{A}\" -o\"{D}/new/deeper\"", SEVENZIP_OK},  // missing folders are made
+      {"", SEVENZIP_BAD_COMMAND},
+      {"   ", SEVENZIP_BAD_COMMAND},
+      {"e \"{A}\" -o\"{D}\"", SEVENZIP_BAD_COMMAND},
+      {"x -o\"{D}\" -hide", SEVENZIP_BAD_COMMAND},
+      {"x \"\" -o\"{D}\"", SEVENZIP_BAD_COMMAND},
+      {"x \"{A} -o\"{D}\"", SEVENZIP_BAD_COMMAND},
+      {"x \"{A}\" -o\"{D}", SEVENZIP_BAD_COMMAND},
+      {"x \"{A}\" -q -o\"{D}\"", SEVENZIP_BAD_COMMAND},
+      {"x \"{A}\" -o", SEVENZIP_BAD_COMMAND},
+      {"x \"{A}\" -o\"{D}\" -o\"{D}\"", SEVENZIP_BAD_COMMAND},
+      {"x \"{A}\" top.txt -o\"{D}\"", SEVENZIP_BAD_COMMAND},
+      {"x \"{A}\" -aou -o\"{D}\"", SEVENZIP_BAD_COMMAND},
+      {"x \"{A}.missing\" -o\"{D}\"", SEVENZIP_OPEN_FAILED},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    std::string out = dir / ("out" + std::to_string(n++));
+    std::string line = Replace(Replace(c.line, "{A}", dir / "a.zip"), "{D}", out);
+    Outcome r = RunCommand(line);
+    EXPECT_EQ(r.code, c.want) << line << ": " << r.output;
+    EXPECT_FALSE(r.output.empty()) << line;
+    if (c.want == SEVENZIP_OK) {
+      std::string folder = std::string(c.line).find("deeper") != std::string::npos ? out + "/new/deeper" : out;
+      EXPECT_EQ(ReadFile(folder + "/top.txt"), "top") << line;
+    } else {
+      EXPECT_FALSE(fs::exists(out + "/top.txt")) << line;
+    }
+  }
+}
+
+TEST(SevenZip32, FailsOnDamagedOrUnsupportedArchives) {
+  ScratchDir dir;
+  WriteZip(dir / "good.zip", {{"first.txt", "0123456789abcdef"}, {"second.txt", "more"}});
+  std::string good = ReadFile(dir / "good.zip");
+  std::string badCrc = good;
+  badCrc[30 + 9 + 3] ^= 0x20;  // a byte of first.txt's data
+  WriteFile(dir / "badcrc.zip", badCrc);
+  WriteFile(dir / "truncated.zip", good.substr(0, 50));
+  WriteFile(dir / "garbage.zip", std::string(600, '\x5A'));
+  WriteFile(dir / "empty.zip", "");
+  WriteTar(dir / "fifo.tar", {{"pipe", TarType::Fifo, ""}});
+  struct Case { const char* archive; int want; } cases[] = {
+      {"badcrc.zip", SEVENZIP_CORRUPT}, {"truncated.zip", SEVENZIP_CORRUPT},
+      {"garbage.zip", SEVENZIP_OPEN_FAILED}, {"empty.zip", SEVENZIP_OPEN_FAILED},
+      {"fifo.tar", SEVENZIP_UNSAFE_ENTRY}};
+  for (const Case& c : cases) {
+    Outcome r = RunCommand(Extract(dir / c.archive, dir / (std::string(c.archive) + ".out")));
+    EXPECT_EQ(r.code, c.want) << c.archive << ": " << r.output;
+  }
+}
+
+// Entries that would land outside the output folder, written with the sandbox's own path
+// where the case needs an absolute one.
+struct SlipCase {
+  const char* what;
+  std::function<void(const std::string& archive, const fs::path& sandbox)> make;
+};
+
+TEST(SevenZip32, RefusesEveryEntryThatWouldLandOutsideTheFolder) {
+  const SlipCase cases[] = {
+      {"dot-dot name", [](auto& a, auto&) { WriteZip(a, {{"ok.txt", "ok"}, {"../evil.txt", "evil"}}); }},
+      {"dot-dot with backslashes", [](auto& a, auto&) { WriteZip(a, {{"a\\..\\..\\evil.txt", "evil"}}); }},
+      {"absolute name", [](auto& a, auto& s) { WriteZip(a, {{(s / "outside/evil.txt").string(), "evil"}}); }},
+      {"drive name", [](auto& a, auto&) { WriteZip(a, {{"C:\\evil.txt", "evil"}}); }},
+      {"zip link up", [](auto& a, auto&) {
+         WriteZip(a, {{"up", "..", false, 0120777}, {"up/outside/evil.txt", "evil"}});
+       }},
+      {"tar link out", [](auto& a, auto&) {
+         WriteTar(a, {{"up", TarType::Symlink, "../outside"}, {"up/evil.txt", TarType::File, "evil"}});
+       }},
+      {"absolute link", [](auto& a, auto& s) {
+         WriteTar(a, {{"abs", TarType::Symlink, (s / "outside").string()}, {"abs/evil.txt", TarType::File, "evil"}});
+       }},
+      {"dot-dot after a link", [](auto& a, auto&) {
+         WriteTar(a, {{"here", TarType::Symlink, "."}, {"esc", TarType::Symlink, "here/../outside"},
+                      {"esc/evil.txt", TarType::File, "evil"}});
+       }},
+      {"entry through a link of the archive", [](auto& a, auto&) {
+         WriteTar(a, {{"sub", TarType::Directory, ""}, {"in", TarType::Symlink, "sub"},
+                      {"in/evil.txt", TarType::File, "evil"}});
+       }},
+      {"entry through a link already there", [](auto& a, auto& s) {
+         fs::create_directory_symlink(s / "outside", s / "out/pre");
+         WriteZip(a, {{"pre/evil.txt", "evil"}});
+       }},
+      {"hard link out", [](auto& a, auto&) {
+         WriteTar(a, {{"h", TarType::Hardlink, "../outside/secret.txt"}});
+       }},
+      {"absolute hard link", [](auto& a, auto& s) {
+         WriteTar(a, {{"h", TarType::Hardlink, (s / "outside/secret.txt").string()}});
+       }},
+  };
+  for (const SlipCase& c : cases) {
+    ScratchDir dir;
+    fs::path sandbox = dir.path() / "sandbox";
+    fs::create_directories(sandbox / "out");
+    fs::create_directories(sandbox / "outside");
+    WriteFile((sandbox / "outside/secret.txt").string(), "secret");
+    c.make(dir / "slip.archive", sandbox);
+    Outcome r = RunCommand(Extract(dir / "slip.archive", (sandbox / "out").string()));
+    EXPECT_EQ(r.code, SEVENZIP_UNSAFE_ENTRY) << c.what << ": " << r.output;
+    EXPECT_FALSE(r.output.empty()) << c.what;
+    EXPECT_EQ(Tree(sandbox / "outside"), std::vector<std::string>{"secret.txt: secret"}) << c.what;
+    EXPECT_FALSE(fs::exists(sandbox / "evil.txt")) << c.what;
+    struct stat st;
+    ASSERT_EQ(stat((sandbox / "outside/secret.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_nlink, 1u) << c.what;
+  }
+}
+
+TEST(SevenZip32, KeepsLinksThatStayInside) {
+  ScratchDir dir;
+  WriteTar(dir / "links.tar", {{"lib/v1/x.so", TarType::File, "so"},
+                               {"lib/cur", TarType::Symlink, "v1"},
+                               {"bin/x", TarType::Symlink, "../lib/cur/x.so"},
+                               {"lib/copy.so", TarType::Hardlink, "lib/v1/x.so"}});
+  Outcome r = RunCommand(Extract(dir / "links.tar", dir / "out"));
+  EXPECT_EQ(r.code, SEVENZIP_OK) << r.output;
+  EXPECT_EQ(Tree(dir.path() / "out"),
+            (std::vector<std::string>{"bin/", "bin/x -> ../lib/cur/x.so", "lib/", "lib/copy.so: so",
+                                      "lib/cur -> v1", "lib/v1/", "lib/v1/x.so: so"}));
+  EXPECT_EQ(ReadFile(dir / "out/bin/x"), "so");
+}
+
+TEST(SevenZip32, OutputStaysWithinItsBufferAndIsTerminated) {
+  ScratchDir dir;
+  WriteZip(dir / "j.zip", {{"../日本語の長い名前.txt", "x"}});
+  std::string line = Extract(dir / "j.zip", dir / "out");
+  std::string full = RunCommand(line).output;
+  ASSERT_GT(full.size(), 30u);
+  for (unsigned long size : {1ul, 2ul, 20ul, 27ul, 28ul, 29ul, static_cast<unsigned long>(full.size() + 1)}) {
+    char buffer[600];
+    std::memset(buffer, 'Z', sizeof buffer);
+    EXPECT_EQ(Library()(nullptr, line.c_str(), buffer, size), SEVENZIP_UNSAFE_ENTRY);
+    std::string got = buffer;
+    EXPECT_LT(got.size(), size);
+    EXPECT_EQ(buffer[size], 'Z') << size;
+    EXPECT_EQ(full.compare(0, got.size(), got), 0) << size;
+    // Cut at a character boundary, never inside a UTF-8 sequence.
+    if (got.size() < full.size()) {
+      EXPECT_NE(static_cast<unsigned char>(full[got.size()]) & 0xC0, 0x80) << size;
+    }
+  }
+  EXPECT_NE(Library()(nullptr, line.c_str(), nullptr, 0), SEVENZIP_OK);
+  EXPECT_NE(Library()(nullptr, line.c_str(), nullptr, 128), SEVENZIP_OK);
+  char one = 'Z';
+  EXPECT_EQ(Library()(nullptr, nullptr, &one, 1), SEVENZIP_BAD_COMMAND);
+  EXPECT_EQ(one, '\0');
+}
+
+}  // namespace
+}  // namespace qvu::test
