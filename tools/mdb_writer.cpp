@@ -7,8 +7,10 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <span>
 
-#include "tools/jet_password.h"
+#include "data/JetPassword.h"
+#include "tools/jet_header.h"
 
 namespace qvu::jet {
 
@@ -412,19 +414,13 @@ void WriteHeader(Page& page, const std::string& password, TDateTime created) {
   std::memcpy(&page[kHeaderMaskOffset], kFixed, sizeof kFixed);
   Put16(&page[0x3c], 1252);  // code page; Jet 4 text is Unicode anyway
   // 0x3e: database key 0, so that no page other than this one is encrypted
-  std::array<uint8_t, kPasswordBytes> field;
-  std::u16string units;
-  try {
-    units = Utf8ToUtf16(password);
-  } catch (const WriteError& e) {
-    throw WriteError(std::string("password: ") + e.what());
-  }
-  if (!EncodePasswordField(units, created, field))
-    throw WriteError("password: longer than 20 characters");
-  std::memcpy(&page[kPasswordOffset], field.data(), field.size());
   Put32(&page[0x6e], kGeneralSortOrder);
-  std::memcpy(&page[kCreationDateOffset], &created, sizeof created);
+  std::memcpy(&page[0x72], &created, sizeof created);  // creation date
   ToggleHeaderMask(page.data());
+  // The password goes in last: its mask is keyed by the creation date as stored above.
+  if (!JetEncodePassword(std::span<uint8_t>(page.data(), page.size()), password))
+    throw WriteError("password: not valid UTF-8 or longer than " +
+                     std::to_string(kJetPasswordMaxLength) + " characters");
   Put32(&page[0x98], 0x0654);
   std::memcpy(&page[0x9c], "4.0", 4);
 }
