@@ -299,7 +299,15 @@ void QtMainWindow::ApplyOuterSize() {
 
 bool QtMainWindow::event(QEvent* e) {
   const bool handled = QWidget::event(e);
-  if (e->type() == QEvent::Show || e->type() == QEvent::Move) ApplyOuterSize();
+  switch (e->type()) {
+    case QEvent::Show:
+    case QEvent::Move:
+    case QEvent::WindowActivate:  // by then a window manager has framed the window
+      ApplyOuterSize();
+      break;
+    default:
+      break;
+  }
   return handled;
 }
 
