@@ -5,6 +5,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QRadialGradient>
+#include <functional>
 
 namespace qvu {
 
@@ -28,20 +29,25 @@ QImage Transparent(int width, int height) {
   return image;
 }
 
-// The lower part of a glyph is its label, since a speed button has no caption of its own.
-void PaintGlyphLabel(QPainter& painter, const QString& family, const QString& label) {
-  painter.setFont(PictureFont(family, 13, true));
-  painter.setPen(QColor(0x22, 0x33, 0x44));
-  painter.drawText(QRect(0, 52, kGlyphSize, 20), Qt::AlignCenter, label);
-}
-
-void PaintDisc(QPainter& painter, const QColor& light, const QColor& dark) {
+// A coloured disc with a white symbol over the glyph's label; the label is part of the
+// picture, since a speed button has no caption of its own.
+QPixmap PaintGlyph(const QString& family, const QColor& light, const QColor& dark,
+                   const QString& label, const std::function<void(QPainter&)>& symbol) {
+  QImage image = Transparent(kGlyphSize, kGlyphSize);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
   QRadialGradient gradient(QPointF(30, 18), 34);
   gradient.setColorAt(0, light);
   gradient.setColorAt(1, dark);
   painter.setPen(QPen(dark.darker(130), 1.5));
   painter.setBrush(gradient);
   painter.drawEllipse(QRectF(12, 2, 48, 48));
+  symbol(painter);
+  painter.setFont(PictureFont(family, 13, true));
+  painter.setPen(QColor(0x22, 0x33, 0x44));
+  painter.drawText(QRect(0, 52, kGlyphSize, 20), Qt::AlignCenter, label);
+  painter.end();
+  return QPixmap::fromImage(image);
 }
 
 }  // namespace
@@ -90,34 +96,29 @@ QPixmap PaintBackground(const QString& family) {
 }
 
 QPixmap PaintUpdateGlyph(const QString& family) {
-  QImage image = Transparent(kGlyphSize, kGlyphSize);
-  QPainter painter(&image);
-  painter.setRenderHint(QPainter::Antialiasing);
-  PaintDisc(painter, QColor(0x9b, 0xe0, 0x6a), QColor(0x3a, 0x9a, 0x2a));
-  // A downward arrow into a tray: the new files come in.
-  painter.setPen(Qt::NoPen);
-  painter.setBrush(Qt::white);
-  painter.drawPolygon(QPolygonF({QPointF(31, 10), QPointF(41, 10), QPointF(41, 25),
-                                 QPointF(48, 25), QPointF(36, 38), QPointF(24, 25),
-                                 QPointF(31, 25)}));
-  painter.setPen(QPen(Qt::white, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-  painter.setBrush(Qt::NoBrush);
-  painter.drawPolyline(QPolygonF({QPointF(22, 36), QPointF(22, 42), QPointF(50, 42),
-                                  QPointF(50, 36)}));
-  PaintGlyphLabel(painter, family, QStringLiteral("更新"));
-  return QPixmap::fromImage(image);
+  return PaintGlyph(family, QColor(0x9b, 0xe0, 0x6a), QColor(0x3a, 0x9a, 0x2a),
+                    QStringLiteral("更新"), [](QPainter& painter) {
+                      // A downward arrow into a tray: the new files come in.
+                      painter.setPen(Qt::NoPen);
+                      painter.setBrush(Qt::white);
+                      painter.drawPolygon(QPolygonF(
+                          {QPointF(31, 10), QPointF(41, 10), QPointF(41, 25), QPointF(48, 25),
+                           QPointF(36, 38), QPointF(24, 25), QPointF(31, 25)}));
+                      painter.setPen(
+                          QPen(Qt::white, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+                      painter.setBrush(Qt::NoBrush);
+                      painter.drawPolyline(QPolygonF(
+                          {QPointF(22, 36), QPointF(22, 42), QPointF(50, 42), QPointF(50, 36)}));
+                    });
 }
 
 QPixmap PaintCloseGlyph(const QString& family) {
-  QImage image = Transparent(kGlyphSize, kGlyphSize);
-  QPainter painter(&image);
-  painter.setRenderHint(QPainter::Antialiasing);
-  PaintDisc(painter, QColor(0xf3, 0x8d, 0x80), QColor(0xc0, 0x39, 0x2b));
-  painter.setPen(QPen(Qt::white, 5, Qt::SolidLine, Qt::RoundCap));
-  painter.drawLine(QPointF(27, 17), QPointF(45, 35));
-  painter.drawLine(QPointF(45, 17), QPointF(27, 35));
-  PaintGlyphLabel(painter, family, QStringLiteral("閉じる"));
-  return QPixmap::fromImage(image);
+  return PaintGlyph(family, QColor(0xf3, 0x8d, 0x80), QColor(0xc0, 0x39, 0x2b),
+                    QStringLiteral("閉じる"), [](QPainter& painter) {
+                      painter.setPen(QPen(Qt::white, 5, Qt::SolidLine, Qt::RoundCap));
+                      painter.drawLine(QPointF(27, 17), QPointF(45, 35));
+                      painter.drawLine(QPointF(45, 17), QPointF(27, 35));
+                    });
 }
 
 QIcon PaintWindowIcon() {
