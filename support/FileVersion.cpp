@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "support/ByteOrder.h"
 #include "support/Filesystem.h"
 #include "support/PeVersion.h"
 
@@ -21,12 +22,6 @@ constexpr uint32_t kFixedInfoSignature = 0xFEEF04BD;
 constexpr size_t kFixedInfoSize = 52;
 // wLength of a version block is 16 bits wide: nothing of it lies further out.
 constexpr uint32_t kMaxVersionBlock = 0xFFFF;
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 bool Read16(const ImageBytes& img, uint64_t off, uint16_t& v) {
   uint8_t b[2];

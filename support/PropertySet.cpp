@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/ByteOrder.h"
+
 namespace qvu {
 namespace {
 
@@ -20,11 +22,6 @@ constexpr size_t kSetEntrySize = 20;                 // FMTID and offset
 constexpr uint16_t kCodePageUtf8 = 65001;
 constexpr uint16_t kCodePageUtf16 = 1200;
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 void Put16(std::string& s, uint16_t v) {
   s.push_back(static_cast<char>(v & 0xFF));
   s.push_back(static_cast<char>(v >> 8));

@@ -59,15 +59,27 @@ std::string WriteError(int err) {
   return WithCode("WriteMultiple::Create() Error ", code);
 }
 
-}  // namespace
-
-bool GetRevisionNo(const std::string& fileName, int propertyId, std::string& value,
-                   std::string& errorText) {
+// The part both directions share: a missing file is reported before the storage is asked,
+// and no failure, not even running out of memory, leaves as an exception.
+template <typename Body>
+bool WithExistingFile(const std::string& fileName, std::string& errorText, Body body) {
   try {
     if (!FileExists(fileName)) {
       errorText = kNoFile;
       return false;
     }
+    return body();
+  } catch (...) {  // in practice only std::bad_alloc
+    errorText = WithCode("StgOpenStorageEx Error ", kStgInsufficientMemory);
+    return false;
+  }
+}
+
+}  // namespace
+
+bool GetRevisionNo(const std::string& fileName, int propertyId, std::string& value,
+                   std::string& errorText) {
+  return WithExistingFile(fileName, errorText, [&] {
     value.clear();
     errorText.clear();
     std::string bytes(kMaxAttributeSize, '\0');
@@ -96,19 +108,12 @@ bool GetRevisionNo(const std::string& fileName, int propertyId, std::string& val
         break;
       }
     return true;
-  } catch (const std::bad_alloc&) {
-    errorText = WithCode("StgOpenStorageEx Error ", kStgInsufficientMemory);
-    return false;
-  }
+  });
 }
 
 bool SetRevisionNo(const std::string& fileName, int propertyId, const std::string& value,
                    std::string& errorText) {
-  try {
-    if (!FileExists(fileName)) {
-      errorText = kNoFile;
-      return false;
-    }
+  return WithExistingFile(fileName, errorText, [&] {
     errorText.clear();
     uint32_t id = static_cast<uint32_t>(propertyId);
     if (id < kPidFirstUsable || id > 0x7FFFFFFF || value.size() >= kMaxAttributeSize) {
@@ -126,10 +131,7 @@ bool SetRevisionNo(const std::string& fileName, int propertyId, const std::strin
       return false;
     }
     return true;
-  } catch (const std::bad_alloc&) {
-    errorText = WithCode("StgOpenStorageEx Error ", kStgInsufficientMemory);
-    return false;
-  }
+  });
 }
 
 }  // namespace qvu
