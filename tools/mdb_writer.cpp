@@ -7,6 +7,8 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <span>
 
 #include "data/JetPassword.h"
@@ -188,6 +190,7 @@ std::vector<uint8_t> EncodeRow(const Table& table, const TableLayout& layout, si
 
 // ---------------------------------------------------------------- pages
 
+// Pages are handed out by reference while later ones are added, so they live in a deque.
 class PageFile {
  public:
   uint32_t Add() {
@@ -205,7 +208,7 @@ class PageFile {
   }
 
  private:
-  std::vector<Page> pages_;
+  std::deque<Page> pages_;
 };
 
 // A data page owned by the table whose definition is on `owner`: rows are stored from the
@@ -268,45 +271,22 @@ void WriteRows(PageFile& file, const Table& table, const TableLayout& layout, St
     if ((file[n][2] | file[n][3] << 8) != 0) stored.pagesWithRoom.push_back(n);
 }
 
-// A usage map row: bit n set for every page n listed. Pages below 512 fit the inline form
-// (type 0, from page 0); beyond that the row points to 0x05 pages that hold the bits.
-std::vector<uint8_t> UsageMap(PageFile& file, const std::vector<uint32_t>& pages) {
+// A usage map row: bit n set for the pages n below `reach` that `isSet` picks. Within 512
+// pages the bits lie in the row itself (type 0, counting from page 0); beyond, the row lists
+// 0x05 pages that hold them, each for the next (4096 - 4) * 8 pages.
+std::vector<uint8_t> UsageMap(PageFile& file, uint32_t reach,
+                              const std::function<bool(uint32_t)>& isSet) {
   std::vector<uint8_t> row(kMapRowSize, 0);
-  const uint32_t last = pages.empty() ? 0 : *std::max_element(pages.begin(), pages.end());
-  if (last < kMapRowPages) {
-    for (uint32_t n : pages) row[5 + n / 8] |= static_cast<uint8_t>(1u << (n % 8));
+  auto setBits = [&](uint8_t* bits, uint32_t first, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i)
+      if (isSet(first + i)) bits[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+  };
+  if (reach <= kMapRowPages) {
+    setBits(&row[5], 0, kMapRowPages);
     return row;
   }
   row[0] = 0x01;
-  const size_t mapPages = last / kMapPagePages + 1;
-  if (mapPages > kMapPagePointers) throw WriteError("the database would be too large");
-  std::vector<uint32_t> mapPageNumbers;
-  for (size_t i = 0; i < mapPages; ++i) {
-    const uint32_t m = file.Add();
-    file[m][0] = 0x05;
-    file[m][1] = 0x01;
-    Put32(&row[1 + 4 * i], m);
-    mapPageNumbers.push_back(m);
-  }
-  for (uint32_t n : pages) {
-    Page& m = file[mapPageNumbers[n / kMapPagePages]];
-    const uint32_t bit = n % kMapPagePages;
-    m[4 + bit / 8] |= static_cast<uint8_t>(1u << (bit % 8));
-  }
-  return row;
-}
-
-// The global map lists the pages that are free, which here are only those past the end of
-// the file that the map reaches.
-std::vector<uint8_t> GlobalFreeMap(PageFile& file) {
-  std::vector<uint8_t> row(kMapRowSize, 0);
-  if (file.Count() <= kMapRowPages) {
-    for (uint32_t n = file.Count(); n < kMapRowPages; ++n)
-      row[5 + n / 8] |= static_cast<uint8_t>(1u << (n % 8));
-    return row;
-  }
-  row[0] = 0x01;
-  const uint32_t mapPages = file.Count() / kMapPagePages + 1;
+  const uint32_t mapPages = (reach - 1) / kMapPagePages + 1;
   if (mapPages > kMapPagePointers) throw WriteError("the database would be too large");
   std::vector<uint32_t> numbers;
   for (uint32_t i = 0; i < mapPages; ++i) {
@@ -316,12 +296,25 @@ std::vector<uint8_t> GlobalFreeMap(PageFile& file) {
     Put32(&row[1 + 4 * i], m);
     numbers.push_back(m);
   }
-  for (uint32_t n = file.Count(); n < mapPages * kMapPagePages; ++n) {
-    Page& m = file[numbers[n / kMapPagePages]];
-    const uint32_t bit = n % kMapPagePages;
-    m[4 + bit / 8] |= static_cast<uint8_t>(1u << (bit % 8));
-  }
+  for (uint32_t i = 0; i < mapPages; ++i) setBits(&file[numbers[i]][4], i * kMapPagePages, kMapPagePages);
   return row;
+}
+
+std::vector<uint8_t> TableMap(PageFile& file, const std::vector<uint32_t>& pages) {
+  std::vector<bool> member;
+  for (uint32_t n : pages) {
+    if (n >= member.size()) member.resize(n + 1);
+    member[n] = true;
+  }
+  return UsageMap(file, static_cast<uint32_t>(member.size()),
+                  [&](uint32_t n) { return n < member.size() && member[n]; });
+}
+
+// The global map lists the pages that are free: here only those past the end of the file,
+// as far as the map reaches. Its own 0x05 pages, if it needs any, are part of the file.
+std::vector<uint8_t> GlobalFreeMap(PageFile& file) {
+  return UsageMap(file, file.Count() <= kMapRowPages ? kMapRowPages : file.Count() + 1,
+                  [&](uint32_t n) { return n >= file.Count(); });
 }
 
 void PutName(std::vector<uint8_t>& out, const std::string& name) {
@@ -519,8 +512,8 @@ std::vector<uint8_t> BuildDatabase(const std::vector<Table>& tables, const std::
   // size of the file is known.
   DataPage maps(file[kTableMapsPage], 0);
   auto addMaps = [&](StoredTable& s) {
-    std::vector<uint8_t> used = UsageMap(file, s.dataPages);
-    std::vector<uint8_t> room = UsageMap(file, s.pagesWithRoom);
+    std::vector<uint8_t> used = TableMap(file, s.dataPages);
+    std::vector<uint8_t> room = TableMap(file, s.pagesWithRoom);
     if (!maps.Fits(2 * kMapRowSize + 2)) throw WriteError("too many tables");
     s.usedMapRow = PageRow(kTableMapsPage, maps.Add(used));
     s.freeMapRow = PageRow(kTableMapsPage, maps.Add(room));

@@ -8,14 +8,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <span>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "tests/harness/ChildProcess.h"
+#include "tests/harness/Harness.h"
 #include "data/Cqueltasystem_tb.h"
 #include "data/JetPassword.h"
 
@@ -23,23 +21,14 @@ extern char** environ;
 
 namespace {
 
+using qvu::testing::ReadFileBytes;
 using qvu::testing::RequireProgram;
 using qvu::testing::RunProgram;
 using qvu::testing::TempFolder;
+using qvu::testing::WriteFileBytes;
 
 const std::string kWriter = QVU_MAKE_SETTINGS_DB;
 const char kTable[] = "QUELTASYSTEM_TB";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 struct Outcome {
   int exitCode = -1;
@@ -50,7 +39,7 @@ struct Outcome {
 Outcome RunWriter(const TempFolder& dir, const std::vector<std::string>& args,
                   const std::string& input) {
   const std::string in = dir / ".input", err = dir / ".errors";
-  WriteFile(in, input);
+  WriteFileBytes(in, input);
   std::vector<std::string> argv = {kWriter};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> cargv;
@@ -68,7 +57,7 @@ Outcome RunWriter(const TempFolder& dir, const std::vector<std::string>& args,
     o.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   posix_spawn_file_actions_destroy(&actions);
-  o.errors = ReadFile(err);
+  o.errors = ReadFileBytes(err);
   std::filesystem::remove(in);
   std::filesystem::remove(err);
   return o;
@@ -215,7 +204,7 @@ TEST(MakeSettingsDb, HeaderKeepsTheChosenPassword) {
     args.insert(args.end(), c.options.begin(), c.options.end());
     const Outcome o = RunWriter(dir, args, "A\tB\tC\t\n");
     ASSERT_EQ(o.exitCode, 0) << o.errors;
-    const std::string bytes = ReadFile(db);
+    const std::string bytes = ReadFileBytes(db);
     ASSERT_GE(bytes.size(), 4096u);
     std::string stored;
     ASSERT_TRUE(qvu::JetDecodePassword(
@@ -260,9 +249,9 @@ TEST(MakeSettingsDb, AFailedRunLeavesAnExistingDatabaseAsItWas) {
   TempFolder dir("qvu-writer");
   const std::string db = dir / "SERVER.MDB";
   ASSERT_EQ(RunWriter(dir, {db}, "A\tB\tC\t\n").exitCode, 0);
-  const std::string before = ReadFile(db);
+  const std::string before = ReadFileBytes(db);
   EXPECT_EQ(RunWriter(dir, {db}, "A\tB\tC\t\nbroken\n").exitCode, 2);
-  EXPECT_EQ(ReadFile(db), before);
+  EXPECT_EQ(ReadFileBytes(db), before);
 
   // A folder in the way: the write fails, and the temporary file is gone again.
   const std::string blocked = dir / "blocked";
