@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "data/Cversion_tb.h"
+#include "net/Proxy.h"
 #include "ui/View.h"
 
 namespace qvu {
@@ -36,11 +37,6 @@ struct STDownloadFiles {
   std::string localPath;  // where the download saved it; "" until then
   STVersion_tb version;   // a copy of the version-list entry
   bool updated = false;   // applied in this run
-};
-
-// The value of one "PROXY" setting.
-struct ST_ProxyRec {
-  std::string value;
 };
 
 // How the process was started: its arguments (without the program name) and the full path

@@ -98,7 +98,9 @@ void TMainFrm::FormCreate() {
   _befSubjectCn.clear();
   _showProgress = false;
   _execFlag = false;
-  IdHTTP1 = std::make_unique<HttpClient>();
+  IdHTTP1 = std::make_unique<HttpClient>(HttpClient::Role::Download,
+                                         CertOwnerFields{&_domain, &_certErrorMessage, &_befSubjectCn});
+  IdHTTP1->onWork = [this](HttpWork, int64_t count) { IdHTTP1Work(count); };
 
   view_.SetOuterSize(647, 427);
   view_.SetUpdateButtonVisible(false);

@@ -1,5 +1,6 @@
 #include "app/TreeBackup.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -1,5 +1,6 @@
 // Whether an entry of the version list is newer than what is on the disk.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <fstream>

@@ -1,0 +1,72 @@
+#include "app/StagedFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+
+namespace qvu {
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
+}
+
+void SyncFolder(const std::string& folder) {
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+}
+
+}  // namespace
+
+StagedFile::StagedFile(std::string finalPath) : final_(std::move(finalPath)) {
+  static std::atomic<unsigned> counter{0};
+  std::string name = final_.substr(final_.rfind('/') + 1);
+  temp_ = FolderOf(final_) + "." + name + "." + std::to_string(getpid()) + "." +
+          std::to_string(counter++) + ".part";
+  fd_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+}
+
+StagedFile::~StagedFile() { Discard(); }
+
+bool StagedFile::Write(const char* data, size_t size) {
+  while (fd_ >= 0 && size > 0) {
+    ssize_t n = write(fd_, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      Discard();
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return fd_ >= 0;
+}
+
+bool StagedFile::Commit() {
+  if (fd_ < 0) return false;
+  bool ok = fsync(fd_) == 0;
+  ok = close(fd_) == 0 && ok;
+  fd_ = -1;
+  if (!ok || std::rename(temp_.c_str(), final_.c_str()) != 0) {
+    std::remove(temp_.c_str());
+    return false;
+  }
+  SyncFolder(FolderOf(final_));
+  return true;
+}
+
+void StagedFile::Discard() {
+  if (fd_ < 0) return;
+  close(fd_);
+  fd_ = -1;
+  std::remove(temp_.c_str());
+}
+
+}  // namespace qvu

@@ -1,0 +1,31 @@
+// A file that takes its name only when it is complete: the bytes go to a temporary file in
+// the same folder as they arrive, are flushed to disk, and a rename puts the file in place
+// (replacing any file of that name). Until Commit, nobody sees a partial file under the
+// final name; a StagedFile destroyed without Commit leaves nothing behind.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace qvu {
+
+class StagedFile {
+ public:
+  explicit StagedFile(std::string finalPath);
+  ~StagedFile();
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+
+  bool ok() const { return fd_ >= 0; }
+  // False on a write error; the file is then unusable.
+  bool Write(const char* data, size_t size);
+  // Flush, close, rename into place, flush the folder. False leaves nothing behind.
+  bool Commit();
+  void Discard();
+
+ private:
+  std::string final_, temp_;
+  int fd_ = -1;
+};
+
+}  // namespace qvu
