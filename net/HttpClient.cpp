@@ -1,5 +1,9 @@
 #include "net/HttpClient.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
 
 #include "net/TextDecode.h"
@@ -59,6 +63,14 @@ HttpFailure Classify(CURLcode rc) {
     default:
       return HttpFailure::Other;
   }
+}
+
+// The host part of an address, "" when there is none ("https:///path" has none).
+bool HasHost(const std::string& url) {
+  const size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return false;
+  const size_t start = scheme + 3;
+  return start < url.size() && url.find_first_of("/?#", start) != start;
 }
 
 std::string HostForUrl(const std::string& host) {
@@ -186,13 +198,34 @@ size_t HttpClient::OnWrite(char* data, size_t size, size_t count, void* p) {
   }
 }
 
+curl_socket_t HttpClient::OnOpenSocket(void* p, curlsocktype, curl_sockaddr* address) {
+  HttpClient* self = static_cast<HttpClient*>(p);
+  const curl_socket_t fd = socket(address->family, address->socktype, address->protocol);
+  if (fd != CURL_SOCKET_BAD) self->sockets_.push_back(fd);
+  return fd;
+}
+
+int HttpClient::OnCloseSocket(void* p, curl_socket_t fd) {
+  HttpClient* self = static_cast<HttpClient*>(p);
+  self->sockets_.erase(std::remove(self->sockets_.begin(), self->sockets_.end(), fd),
+                       self->sockets_.end());
+  return close(fd);
+}
+
+bool HttpClient::TcpConnected() const {
+  for (curl_socket_t fd : sockets_) {
+    sockaddr_storage peer{};
+    socklen_t len = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) == 0) return true;
+  }
+  return false;
+}
+
 int HttpClient::OnProgress(void* p, curl_off_t, curl_off_t dlNow, curl_off_t, curl_off_t ulNow) {
   HttpClient* self = static_cast<HttpClient*>(p);
   const int64_t now = NowMs();
   if (!self->connected_) {
-    curl_off_t connectUs = 0;
-    curl_easy_getinfo(self->curl_, CURLINFO_CONNECT_TIME_T, &connectUs);
-    if (connectUs > 0) {
+    if (self->TcpConnected()) {
       self->connected_ = true;
       self->lastActivityMs_ = now;
     } else if (now - self->startMs_ > self->connectTimeoutMs) {
@@ -226,6 +259,11 @@ HttpResult HttpClient::Perform(const std::string& url, Method method, const Sink
     result.message = "out of memory";
     return result;
   }
+  if (!HasHost(url)) {
+    result.failure = HttpFailure::MalformedAddress;
+    result.message = "No host part in the URL";
+    return result;
+  }
   const std::string encoded = EncodeUrl(url);
   curl_easy_setopt(curl_, CURLOPT_URL, encoded.c_str());
   // Setting a form makes the request a POST; HTTPGET makes it a GET again.
@@ -240,6 +278,10 @@ HttpResult HttpClient::Perform(const std::string& url, Method method, const Sink
   curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &HttpClient::OnProgress);
   curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, this);
+  curl_easy_setopt(curl_, CURLOPT_OPENSOCKETFUNCTION, &HttpClient::OnOpenSocket);
+  curl_easy_setopt(curl_, CURLOPT_OPENSOCKETDATA, this);
+  curl_easy_setopt(curl_, CURLOPT_CLOSESOCKETFUNCTION, &HttpClient::OnCloseSocket);
+  curl_easy_setopt(curl_, CURLOPT_CLOSESOCKETDATA, this);
   // Both time-outs are watched in OnProgress; curl's own limit is only a backstop.
   curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs + readTimeoutMs);
 
@@ -251,7 +293,11 @@ HttpResult HttpClient::Perform(const std::string& url, Method method, const Sink
   errorBuffer_[0] = '\0';
   certState_.setupError.clear();
 
+  // Only sockets opened by this request count; a number curl closed quietly may belong to
+  // someone else by now.
+  sockets_.clear();
   const CURLcode rc = curl_easy_perform(curl_);
+  sockets_.clear();
   sink_ = nullptr;
 
   long code = 0;
@@ -275,11 +321,9 @@ HttpResult HttpClient::Perform(const std::string& url, Method method, const Sink
   } else if (connectTimedOut_) {
     result.failure = HttpFailure::Other;
     result.message = kConnectTimeoutText;
-  } else if (rc == CURLE_OPERATION_TIMEDOUT) {
-    curl_off_t connectUs = 0;
-    curl_easy_getinfo(curl_, CURLINFO_CONNECT_TIME_T, &connectUs);
-    result.failure = connectUs > 0 ? HttpFailure::ReadTimeout : HttpFailure::Other;
-    if (connectUs > 0) result.message = kReadTimeoutText;
+  } else if (rc == CURLE_OPERATION_TIMEDOUT && connected_) {
+    result.failure = HttpFailure::ReadTimeout;
+    result.message = kReadTimeoutText;
   } else if (!certState_.setupError.empty() && result.failure == HttpFailure::TlsLibrary) {
     result.message = certState_.setupError;
   }

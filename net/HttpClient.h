@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <curl/curl.h>
 
@@ -70,6 +71,9 @@ class HttpClient {
   enum class Method { Head, Get, Post };
   HttpResult Perform(const std::string& url, Method method, const Sink* sink, const void* form);
   static size_t OnWrite(char* data, size_t size, size_t count, void* self);
+  static curl_socket_t OnOpenSocket(void* self, curlsocktype purpose, curl_sockaddr* address);
+  static int OnCloseSocket(void* self, curl_socket_t socket);
+  bool TcpConnected() const;
   static int OnProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
                         curl_off_t ulNow);
 
@@ -86,7 +90,8 @@ class HttpClient {
   bool connectTimedOut_ = false;
   bool callbackFailed_ = false;
   int64_t startMs_ = 0, lastActivityMs_ = 0;
-  bool connected_ = false;
+  bool connected_ = false;  // TCP stands (curl only counts a connection once TLS does)
+  std::vector<curl_socket_t> sockets_;
   curl_off_t lastDl_ = 0, lastUl_ = 0;
 };
 
