@@ -43,7 +43,8 @@ from http.server import BaseHTTPRequestHandler, HTTPServer
 
 FILE_AREA = "/zeph/files/file/"
 CHUNK = 1 << 20            # large writes keep TLS record and syscall overhead out of the way
-HANDSHAKE_TIMEOUT = 30.0   # a client that connects and never speaks must not hold a thread forever
+HANDSHAKE_TIMEOUT = 30.0
+MAX_BODY = 1 << 31         # requests are held in memory to be recorded   # a client that connects and never speaks must not hold a thread forever
 
 
 class Routes:
@@ -156,7 +157,10 @@ class Handler(BaseHTTPRequestHandler):
         length = self.headers.get("Content-Length")
         if length is None:
             return b""
-        return self.read_exactly(int(length))
+        size = int(length)
+        if size < 0 or size > MAX_BODY:
+            raise ValueError("unusable Content-Length")
+        return self.read_exactly(size)
 
     def read_exactly(self, size):
         data = self.rfile.read(size)

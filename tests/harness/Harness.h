@@ -52,6 +52,7 @@ enum class Issuer {
   Untrusted,     // a separate authority with the same names as this one but other keys
 };
 
+// Set the fields one by one: GCC's -Wextra warns on designated initializers that skip any.
 struct CertSpec {
   // Subject: subjectExtra in order, then CN when cn is not empty (no CN attribute at all
   // when it is). A subject that would be empty gets "O=Quelta Test" so the certificate stays

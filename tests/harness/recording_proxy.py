@@ -183,19 +183,11 @@ class Handler(socketserver.BaseRequestHandler):
         def reply(code):
             self.request.sendall(struct.pack("!BBH", 0, code, port) + b"\x7f\0\0\1")
 
-        if command != 1:
-            reply(0x5B)
-            raise Refused("not CONNECT")
         if self.server.required is not None and user != self.server.required[0]:
             reply(0x5D)
             raise Refused("wrong user id")
-        upstream = connect_loopback(port)
-        if upstream is None:
-            reply(0x5B)
-            raise Refused("target refused")
-        reply(0x5A)
-        self.record["accepted"] = True
-        return upstream, b""
+        return self.open_relay(command, port, reply, granted=0x5A, unsupported=0x5B,
+                               unreachable=0x5B)
 
     # SOCKS 5 ----------------------------------------------------------------------------
     def socks5(self):
@@ -237,14 +229,18 @@ class Handler(socketserver.BaseRequestHandler):
         def reply(code):
             self.request.sendall(bytes([5, code, 0, 1]) + b"\x7f\0\0\1" + struct.pack("!H", port))
 
+        return self.open_relay(command, port, reply, granted=0, unsupported=7, unreachable=5)
+
+    def open_relay(self, command, port, reply, granted, unsupported, unreachable):
+        """Answers a SOCKS request with the reply code that fits; only CONNECT (1) is served."""
         if command != 1:
-            reply(7)
+            reply(unsupported)
             raise Refused("not CONNECT")
         upstream = connect_loopback(port)
         if upstream is None:
-            reply(5)
+            reply(unreachable)
             raise Refused("target refused")
-        reply(0)
+        reply(granted)
         self.record["accepted"] = True
         return upstream, b""
 
