@@ -1,0 +1,111 @@
+// The certificate check through real TLS handshakes with the test service: the refusal
+// texts reach the request's error text, and each owner keeps its own chain memory.
+#include <gtest/gtest.h>
+
+#include "net/XmlMod.h"
+#include "tests/net/NetTestSupport.h"
+
+namespace qvu {
+namespace {
+
+using namespace qvu::nettest;
+
+const char kListPath[] = "/quelta/api/office/gvermgr";
+const char kConnectFailure[] = "バージョン情報の取得の際にサーバ接続でエラーが発生しました(Error = {M})";
+
+std::string Packet() {
+  return "<DATAPACKET Version=\"2.0\"><METADATA><FIELDS/></METADATA><ROWDATA/></DATAPACKET>";
+}
+
+CertSpec Spec(const std::string& cn, Issuer issuer = Issuer::Intermediate) {
+  CertSpec spec;
+  spec.cn = cn;
+  spec.issuer = issuer;
+  return spec;
+}
+
+struct HandshakeCase {
+  const char* name;
+  CertSpec spec;
+  const char* domain;
+  const char* text;  // nullptr: accepted
+};
+
+void PrintTo(const HandshakeCase& c, std::ostream* os) { *os << c.name; }
+
+CertSpec Bounds(TimeBound notBefore, TimeBound notAfter) {
+  CertSpec spec = Spec("localhost");
+  spec.notBefore = notBefore;
+  spec.notAfter = notAfter;
+  return spec;
+}
+
+class Handshake : public ::testing::TestWithParam<HandshakeCase> {
+ protected:
+  static void SetUpTestSuite() { TrustTestAuthority(); }
+};
+
+TEST_P(Handshake, JudgesTheServersCertificate) {
+  const HandshakeCase& c = GetParam();
+  TestService service(CertificateAuthority::Shared().Issue(c.spec));
+  service.SetRoute("GET", kListPath, Route::Ok(Packet()));
+  TXmlMod xml;
+  xml._domain = c.domain;
+  xml._url = service.BaseUrl() + kListPath;
+  const bool ok = xml.GetVersionInfo();
+  EXPECT_EQ(ok, c.text == nullptr) << xml._errorMessage;
+  if (c.text != nullptr) {
+    EXPECT_TRUE(TextMatches(xml._errorMessage, c.text));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Handshake,
+    ::testing::Values(
+        HandshakeCase{"validThroughIntermediate", Spec("localhost"), "localhost", nullptr},
+        HandshakeCase{"issuedByRoot", Spec("localhost", Issuer::Root), "localhost:8443", nullptr},
+        HandshakeCase{"expired", Bounds(TimeBound::FromNow(-7200), TimeBound::FromNow(-60)), "localhost",
+                      kCertValidityText},
+        HandshakeCase{"notYetValid", Bounds(TimeBound::FromNow(3600), TimeBound::FromNow(7200)), "localhost",
+                      kCertValidityText},
+        HandshakeCase{"selfSigned", Spec("localhost", Issuer::SelfSigned), "localhost", kCertTrustText},
+        HandshakeCase{"untrustedAuthorityWithOurNames", Spec("localhost", Issuer::Untrusted), "localhost",
+                      kCertTrustText},
+        HandshakeCase{"plainNameSubdomain", Spec("example.com"), "www.example.com", nullptr},
+        HandshakeCase{"plainNameOtherDomain", Spec("example.com"), "badexample.com", kConnectFailure},
+        HandshakeCase{"wildcard", Spec("*.example.com"), "a.example.com", nullptr},
+        HandshakeCase{"caseDiffers", Spec("LOCALHOST"), "localhost", kConnectFailure},
+        HandshakeCase{"emptyDomain", Spec("localhost"), "", kConnectFailure}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ChainMemory, EachOwnerRemembersItsFirstCertificate) {
+  TrustTestAuthority();
+  TestService a(CertificateAuthority::Shared().Issue(Spec("a.example.com")));
+  TestService b(CertificateAuthority::Shared().Issue(Spec("b.example.com")));
+  a.SetRoute("GET", kListPath, Route::Ok(Packet()));
+  b.SetRoute("GET", kListPath, Route::Ok(Packet()));
+
+  TXmlMod xml;
+  xml._domain = "a.example.com";
+  xml._url = a.BaseUrl() + kListPath;
+  ASSERT_TRUE(xml.GetVersionInfo()) << xml._errorMessage;
+  ASSERT_TRUE(xml.GetVersionInfo()) << xml._errorMessage;  // the same certificate again
+  EXPECT_EQ(xml._befSubjectCn, "a.example.com");
+
+  // b's certificate was not issued by the remembered a.example.com.
+  xml._domain = "b.example.com";
+  xml._url = b.BaseUrl() + kListPath;
+  EXPECT_FALSE(xml.GetVersionInfo());
+  EXPECT_EQ(xml._errorMessage, kCertTrustText);
+  EXPECT_EQ(xml._befSubjectCn, "a.example.com");
+
+  // The download client's owner has a memory of its own.
+  std::string domain = "b.example.com", text, bef;
+  HttpClient download(HttpClient::Role::Download, {&domain, &text, &bef});
+  SetupHttpClient(download, "", "", {});
+  EXPECT_TRUE(download.Get(b.BaseUrl() + kListPath).ok()) << text;
+  EXPECT_EQ(bef, "b.example.com");
+}
+
+}  // namespace
+}  // namespace qvu
