@@ -386,7 +386,8 @@ void RunQuery(const std::string& path, const std::string& query, Writer& w) {
 
 // ---- checks made here, before libmdb sees the file ----
 
-void CheckHeader(const std::string& path, const std::string& password) {
+// The header page of a file that looks like a Jet database; the engine's error otherwise.
+std::vector<uint8_t> CheckedHeader(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR)
@@ -417,9 +418,7 @@ void CheckHeader(const std::string& path, const std::string& password) {
   // page 2, so a database has at least three pages.
   const off_t pageSize = page[kJetVersionOffset] == 0 ? 2048 : 4096;
   if (st.st_size < 3 * pageSize || st.st_size % pageSize != 0) ThrowFormat(path);
-  std::string stored;
-  if (!JetDecodePassword(std::span<const uint8_t>(page, static_cast<size_t>(got)), stored)) ThrowFormat(path);
-  if (!stored.empty() && stored != password) throw EJetOleError(kJetErrBadPassword, "Not a valid password.");
+  return std::vector<uint8_t>(page, page + got);
 }
 
 }  // namespace
@@ -446,7 +445,8 @@ void TJetConnection::Open() {
   if (!provider.empty() && !SameTextAscii(provider, "Microsoft.Jet.OLEDB.4.0"))
     throw EJetOleError(kJetErrNoProvider, "Provider cannot be found. It may not be properly installed.");
   std::string path = ConnectionStringValue(ConnectionString, "Data Source");
-  CheckHeader(path, ConnectionStringValue(ConnectionString, "Jet OLEDB:Database Password"));
+  std::vector<uint8_t> header = CheckedHeader(path);
+  // A damaged file is reported as such, whatever password it seems to hold.
   ChildOutcome outcome = RunIsolated([&](Writer& w) { ProbeCatalogue(path, w); }, Timeout);
   if (outcome.died) ThrowFormat(path);
   Reader r{outcome.data};
@@ -455,6 +455,10 @@ void TJetConnection::Open() {
   } catch (const std::out_of_range&) {
     ThrowFormat(path);
   }
+  std::string stored;
+  if (!JetDecodePassword(header, stored)) ThrowFormat(path);
+  if (!stored.empty() && stored != ConnectionStringValue(ConnectionString, "Jet OLEDB:Database Password"))
+    throw EJetOleError(kJetErrBadPassword, "Not a valid password.");
   path_ = path;
   connected_ = true;
 }

@@ -217,6 +217,29 @@ TEST(JetDataSet, EmptyTableAndWhereClause) {
   EXPECT_EQ(one.dataSet.FieldValue("Unicode").text, "Мир");
 }
 
+TEST(JetConnection, AReaderThatLoopsIsStoppedAndReportsTheFormat) {
+  // One byte of the real Access 2003 file, changed so that a property record of the
+  // catalogue has length 0 and libmdb's property reader never moves on.
+  std::vector<uint8_t> bytes = test::ReadBytes(RealDatabase("access2003-unicode.mdb"));
+  ASSERT_GT(bytes.size(), 0x11930u);
+  ASSERT_EQ(bytes[0x11930], 26);
+  bytes[0x11930] = 27;
+  test::TempDir dir;
+  std::string path = dir.Path("loops.mdb");
+  test::WriteBytes(path, bytes);
+  TJetConnection connection;
+  connection.ConnectionString = ConnectionTo(path, "");
+  connection.Timeout = std::chrono::milliseconds(1500);
+  try {
+    connection.Open();
+    FAIL() << "opened";
+  } catch (const EJetOleError& e) {
+    EXPECT_EQ(e.hresult, static_cast<int32_t>(0x80004005));
+    EXPECT_EQ(e.what(), "Unrecognized database format '" + path + "'.");
+  }
+  EXPECT_FALSE(connection.Connected());
+}
+
 TEST(JetDataSet, QueryErrorsInTheEnginesWords) {
   struct Case {
     std::string sql;
