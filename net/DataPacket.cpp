@@ -36,7 +36,11 @@ PacketRead ReadVersionPacket(const std::string& text, TVersionTable& rows, std::
   for (const std::string& column : columns)
     if (VersionField(probe, column) != nullptr) known.push_back(column);
 
-  for (const pugi::xml_node row : packet.child("ROWDATA").children("ROW")) {
+  const pugi::xml_node rowData = packet.child("ROWDATA");
+  size_t count = 0;
+  for (auto it = rowData.children("ROW").begin(); it != rowData.children("ROW").end(); ++it) ++count;
+  rows.reserve(count);
+  for (const pugi::xml_node row : rowData.children("ROW")) {
     STVersion_tb& entry = rows.emplace_back();
     for (const std::string& column : known)
       *VersionField(entry, column) = row.attribute(column.c_str()).value();
