@@ -7,6 +7,7 @@
 #include <locale.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -74,7 +75,10 @@ struct WriterDeleter {
 
 std::string ErrorOf(struct archive* a, const char* fallback) {
   const char* text = archive_error_string(a);
-  return text != nullptr && *text != '\0' ? text : fallback;
+  std::string error = text != nullptr && *text != '\0' ? text : fallback;
+  std::replace_if(error.begin(), error.end(), [](char c) { return c == '\n' || c == '\r' || c == '\t'; }, ' ');
+  while (!error.empty() && error.back() == ' ') error.pop_back();
+  return error;
 }
 
 // Formats are listed one by one: the catch-all set includes mtree, whose entries may name
@@ -218,6 +222,9 @@ class Extraction {
       result = SEVENZIP_WRITE_FAILED;
     }
     archive_read_close(reader_);
+    // A file whose data failed is no copy of the packed one; closing the writer has even
+    // stretched it to its declared size.
+    if (!partial_.empty()) unlink(partial_.c_str());
     return result;
   }
 
@@ -290,6 +297,7 @@ class Extraction {
       reason_ = ErrorOf(writer_, "cannot write") + ": " + relative;
       return SEVENZIP_WRITE_FAILED;
     }
+    if (type == AE_IFREG) partial_ = full;
     if (archive_entry_size_is_set(entry) == 0 || archive_entry_size(entry) > 0) {
       int result = CopyData(relative);
       if (result != SEVENZIP_OK) return result;
@@ -298,6 +306,7 @@ class Extraction {
       reason_ = ErrorOf(writer_, "cannot write") + ": " + relative;
       return SEVENZIP_WRITE_FAILED;
     }
+    partial_.clear();
     if (type == AE_IFREG || hardlink != nullptr) {
       files_.insert(relative);
     } else {
@@ -335,7 +344,8 @@ class Extraction {
 
   const Command& command_;
   std::string& reason_;
-  std::string root_;  // the resolved output folder, ending with "/"
+  std::string root_;     // the resolved output folder, ending with "/"
+  std::string partial_;  // the file being written until its entry is complete
   struct archive* reader_ = nullptr;
   struct archive* writer_ = nullptr;
   std::set<std::string> files_;     // relative paths of the regular files made so far

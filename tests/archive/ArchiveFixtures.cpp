@@ -172,7 +172,10 @@ std::vector<std::string> Tree(const fs::path& root) {
     } else if (it->is_directory()) {
       lines.push_back(name + "/");
     } else {
-      lines.push_back(name + ": " + ReadFile(it->path().string()).substr(0, 40));
+      std::ifstream in(it->path(), std::ios::binary);
+      char head[40];
+      in.read(head, sizeof head);
+      lines.push_back(name + ": " + std::string(head, static_cast<size_t>(in.gcount())));
     }
   }
   std::sort(lines.begin(), lines.end());

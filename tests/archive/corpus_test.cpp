@@ -3,6 +3,7 @@
 // it, and nothing may be written outside the output folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -50,6 +51,14 @@ TEST(SevenZip32Corpus, MutatedArchivesNeverCrashOrEscape) {
   fs::create_directories(sandbox);
   const std::string mutant = dir / "mutant";
   const std::string out = (sandbox / "out").string();
+  auto names = [](const fs::path& folder) {
+    std::vector<std::string> list;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) list.push_back(entry.path().filename());
+    std::sort(list.begin(), list.end());
+    return list;
+  };
+  WriteFile(mutant, "");
+  const std::vector<std::string> around = names(dir.path());
   std::mt19937 random(20240506);
   const char* bases[] = {"info.zip", "p7zip.7z", "lzma.zip", "gnu.tar.gz", "sjis.zip", "links.tar"};
   for (const char* base : bases) {
@@ -61,8 +70,8 @@ TEST(SevenZip32Corpus, MutatedArchivesNeverCrashOrEscape) {
       int code = SevenZip(nullptr, ("x \"" + mutant + "\" -o\"" + out + "/\" -hide -aoa").c_str(), output, sizeof output);
       ASSERT_TRUE(code >= SEVENZIP_OK && code <= SEVENZIP_INTERNAL) << base << " run " << run << ": " << code;
       ASSERT_LT(std::strlen(output), sizeof output);
-      ASSERT_EQ(Tree(sandbox).front(), "out/") << base << " run " << run;
-      for (const std::string& line : Tree(sandbox)) ASSERT_EQ(line.rfind("out/", 0), 0u) << base << " run " << run << ": " << line;
+      ASSERT_EQ(names(sandbox), std::vector<std::string>{"out"}) << base << " run " << run;
+      ASSERT_EQ(names(dir.path()), around) << base << " run " << run;
       std::error_code ignored;
       fs::remove_all(out, ignored);
     }

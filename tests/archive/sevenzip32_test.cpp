@@ -154,13 +154,16 @@ TEST(SevenZip32, FailsOnDamagedOrUnsupportedArchives) {
   WriteFile(dir / "garbage.zip", std::string(600, '\x5A'));
   WriteFile(dir / "empty.zip", "");
   WriteTar(dir / "fifo.tar", {{"pipe", TarType::Fifo, ""}});
+  // A file whose data failed is not left behind as if it were whole.
   struct Case { const char* archive; int want; } cases[] = {
       {"badcrc.zip", SEVENZIP_CORRUPT}, {"truncated.zip", SEVENZIP_CORRUPT},
       {"garbage.zip", SEVENZIP_OPEN_FAILED}, {"empty.zip", SEVENZIP_OPEN_FAILED},
       {"fifo.tar", SEVENZIP_UNSAFE_ENTRY}};
   for (const Case& c : cases) {
-    Outcome r = RunCommand(Extract(dir / c.archive, dir / (std::string(c.archive) + ".out")));
+    std::string out = dir / (std::string(c.archive) + ".out");
+    Outcome r = RunCommand(Extract(dir / c.archive, out));
     EXPECT_EQ(r.code, c.want) << c.archive << ": " << r.output;
+    EXPECT_EQ(Tree(out), std::vector<std::string>{}) << c.archive;
   }
 }
 
