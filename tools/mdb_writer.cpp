@@ -64,7 +64,8 @@ struct ColumnLayout {
   uint16_t number;
   bool fixed;
   uint16_t fixedOffset;  // in the row's fixed area
-  uint16_t varIndex;     // fixed columns: variable columns before it, as Access writes
+  uint16_t varIndex;     // place in the offset table; for a fixed column the variable
+                         // columns before it, as Access writes
   uint16_t length;       // the definition's column length in bytes
 };
 
