@@ -167,6 +167,20 @@ TEST(SevenZip32, FailsOnDamagedOrUnsupportedArchives) {
   }
 }
 
+TEST(SevenZip32, DecryptsOnlyWithTheRightPassword) {
+  ScratchDir dir;
+  WriteFile(dir / "secret.txt", "hidden");
+  ASSERT_TRUE(Shell("cd '" + dir.path().string() + "' && zip -q -P right enc.zip secret.txt"));
+  struct Case { const char* switches; int want; } cases[] = {
+      {"", SEVENZIP_CORRUPT}, {"-pwrong", SEVENZIP_CORRUPT}, {"-pright", SEVENZIP_OK}};
+  for (const Case& c : cases) {
+    std::string out = dir / ("out" + std::string(c.switches));
+    Outcome r = RunCommand(Extract(dir / "enc.zip", out, c.switches));
+    EXPECT_EQ(r.code, c.want) << c.switches << ": " << r.output;
+    EXPECT_EQ(ReadFile(out + "/secret.txt"), c.want == SEVENZIP_OK ? "hidden" : "") << c.switches;
+  }
+}
+
 // Entries that would land outside the output folder, written with the sandbox's own path
 // where the case needs an absolute one.
 struct SlipCase {
