@@ -40,48 +40,38 @@ void Put32(std::string& out, uint32_t v) {
 
 void WriteZip(const std::string& path, const std::vector<ZipEntry>& entries) {
   std::string local, central;
-  const uint32_t dosTime = (12u << 11) | (34u << 5), dosDate = ((2024u - 1980u) << 9) | (5u << 5) | 6u;
   for (const ZipEntry& e : entries) {
-    uint32_t crc = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()));
-    uint32_t flags = e.utf8Flag ? 0x800 : 0;
-    uint32_t offset = static_cast<uint32_t>(local.size());
+    // The fields the local header and the central directory share, from "version needed" on.
+    std::string common;
+    Put16(common, 20);
+    Put16(common, e.utf8Flag ? 0x800 : 0);
+    Put16(common, 0);  // stored
+    Put16(common, (12u << 11) | (34u << 5));
+    Put16(common, ((2024u - 1980u) << 9) | (5u << 5) | 6u);
+    Put32(common, crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
+    Put32(common, static_cast<uint32_t>(e.data.size()));
+    Put32(common, static_cast<uint32_t>(e.data.size()));
+    Put16(common, static_cast<uint32_t>(e.rawName.size()));
+    Put16(common, 0);  // no extra field
     bool dir = !e.rawName.empty() && (e.rawName.back() == '/' || e.rawName.back() == '\\');
+    uint32_t offset = static_cast<uint32_t>(local.size());
+
     Put32(local, 0x04034b50);
-    Put16(local, 20);
-    Put16(local, flags);
-    Put16(local, 0);  // stored
-    Put16(local, dosTime);
-    Put16(local, dosDate);
-    Put32(local, crc);
-    Put32(local, static_cast<uint32_t>(e.data.size()));
-    Put32(local, static_cast<uint32_t>(e.data.size()));
-    Put16(local, static_cast<uint32_t>(e.rawName.size()));
-    Put16(local, 0);
-    local += e.rawName + e.data;
+    local += common + e.rawName + e.data;
 
     Put32(central, 0x02014b50);
     Put16(central, e.unixMode != 0 ? (3u << 8) | 30u : 20u);
-    Put16(central, 20);
-    Put16(central, flags);
-    Put16(central, 0);
-    Put16(central, dosTime);
-    Put16(central, dosDate);
-    Put32(central, crc);
-    Put32(central, static_cast<uint32_t>(e.data.size()));
-    Put32(central, static_cast<uint32_t>(e.data.size()));
-    Put16(central, static_cast<uint32_t>(e.rawName.size()));
-    Put16(central, 0);
-    Put16(central, 0);
-    Put16(central, 0);
-    Put16(central, 0);
+    central += common;
+    Put16(central, 0);  // comment
+    Put16(central, 0);  // disk
+    Put16(central, 0);  // internal attributes
     Put32(central, (e.unixMode << 16) | (dir ? 0x10u : 0u));
     Put32(central, offset);
     central += e.rawName;
   }
   std::string end;
   Put32(end, 0x06054b50);
-  Put16(end, 0);
-  Put16(end, 0);
+  Put32(end, 0);  // disk numbers
   Put16(end, static_cast<uint32_t>(entries.size()));
   Put16(end, static_cast<uint32_t>(entries.size()));
   Put32(end, static_cast<uint32_t>(central.size()));
