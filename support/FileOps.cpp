@@ -212,7 +212,9 @@ bool MoveTree(const std::string& from, const std::string& to, int depth) {
   if (found != 0) {
     if (errno != ENOENT) return false;
     if (rename(from.c_str(), to.c_str()) == 0) return true;
-    if (errno != EXDEV || mkdir(to.c_str(), 0700) != 0) return false;
+    // The source's mode at once (writable for us while we fill it), so that a folder left
+    // by an interrupted copy is not narrower than the original; the rest follows at the end.
+    if (errno != EXDEV || mkdir(to.c_str(), (src.st_mode & 07777) | S_IRWXU) != 0) return false;
     created = true;
   } else if (!S_ISDIR(dst.st_mode) || (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino)) {
     return false;
