@@ -220,6 +220,14 @@ TEST_P(ProxyRoutes, ProxySeesTheRouteAndTheNextRequestGoesDirect) {
 INSTANTIATE_TEST_SUITE_P(Table, ProxyRoutes, ::testing::ValuesIn(kProxyCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(HttpClientTest, HttpProxyWithoutPortIsPortZero) {
+  SetupHttpClient(api, "", "", {"HTTP", "127.0.0.1", "", "", "", ""});
+  const HttpResult r = api.Get(service.BaseUrl() + "/any");
+  EXPECT_EQ(r.failure, HttpFailure::Socket) << r.message;
+  EXPECT_NE(r.message.find("port 0"), std::string::npos) << r.message;
+  EXPECT_TRUE(service.Requests().empty());
+}
+
 TEST_F(HttpClientTest, ThroughDebianProxies) {
   const struct {
     RealProxy::Kind kind;
