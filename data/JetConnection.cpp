@@ -212,9 +212,20 @@ bool RawValue(MdbHandle* mdb, const MdbColumn* col, T& out) {
   return true;
 }
 
+template <typename T>
+bool WriteWhole(Writer& w, MdbHandle* mdb, const MdbColumn* col, Variant::Kind kind) {
+  T v;
+  if (!RawValue(mdb, col, v)) return false;
+  w.U8(static_cast<uint8_t>(kind));
+  w.I64(v);
+  return true;
+}
+
 // One field of the row libmdb has just read: col is the table's column (nullptr when the
 // result column is not a plain table column), bound the text libmdb made of it.
-void WriteValue(Writer& w, MdbHandle* mdb, const MdbColumn* col, const char* bound) {
+// libmdb gives a zero-length text as no value at all, so it comes back as Null; both turn
+// into the empty text.
+void WriteValue(Writer& w, MdbHandle* mdb, const MdbColumn* col, const std::string& bound) {
   auto put = [&](Variant::Kind kind) { w.U8(static_cast<uint8_t>(kind)); };
   if (!col) {
     put(Variant::Kind::Text);
@@ -223,7 +234,7 @@ void WriteValue(Writer& w, MdbHandle* mdb, const MdbColumn* col, const char* bou
   }
   if (col->col_type == MDB_BOOL) {  // kept in the null mask, never Null
     put(Variant::Kind::Boolean);
-    w.U8(std::strcmp(bound, "1") == 0);
+    w.U8(bound == "1");
     return;
   }
   if (col->cur_value_len == 0) {
@@ -231,34 +242,18 @@ void WriteValue(Writer& w, MdbHandle* mdb, const MdbColumn* col, const char* bou
     return;
   }
   switch (col->col_type) {
-    case MDB_BYTE: {
-      uint8_t v;
-      if (!RawValue(mdb, col, v)) break;
-      put(Variant::Kind::Integer);
-      w.I64(v);
-      return;
-    }
-    case MDB_INT: {
-      int16_t v;
-      if (!RawValue(mdb, col, v)) break;
-      put(Variant::Kind::Integer);
-      w.I64(v);
-      return;
-    }
-    case MDB_LONGINT: {
-      int32_t v;
-      if (!RawValue(mdb, col, v)) break;
-      put(Variant::Kind::Integer);
-      w.I64(v);
-      return;
-    }
-    case MDB_MONEY: {
-      int64_t v;
-      if (!RawValue(mdb, col, v)) break;
-      put(Variant::Kind::Currency);
-      w.I64(v);
-      return;
-    }
+    case MDB_BYTE:
+      if (WriteWhole<uint8_t>(w, mdb, col, Variant::Kind::Integer)) return;
+      break;
+    case MDB_INT:
+      if (WriteWhole<int16_t>(w, mdb, col, Variant::Kind::Integer)) return;
+      break;
+    case MDB_LONGINT:
+      if (WriteWhole<int32_t>(w, mdb, col, Variant::Kind::Integer)) return;
+      break;
+    case MDB_MONEY:  // ten-thousandths, as the variant keeps them
+      if (WriteWhole<int64_t>(w, mdb, col, Variant::Kind::Currency)) return;
+      break;
     case MDB_FLOAT: {
       float v;
       if (!RawValue(mdb, col, v)) break;
@@ -281,8 +276,7 @@ void WriteValue(Writer& w, MdbHandle* mdb, const MdbColumn* col, const char* bou
     }
     case MDB_NUMERIC: {
       double d;
-      const char* end = bound + std::strlen(bound);
-      if (std::from_chars(bound, end, d).ec != std::errc()) break;
+      if (std::from_chars(bound.data(), bound.data() + bound.size(), d).ec != std::errc()) break;
       put(Variant::Kind::Float);
       w.F64(d);
       return;
@@ -342,6 +336,9 @@ std::string CapturedErrors(int fd) {
   throw EJetOleError(kJetErrSyntax, "Syntax error in query expression '" + trimmed + "'.");
 }
 
+// Room for a memo of 64K characters in UTF-8.
+constexpr size_t kBindSize = 256 * 1024;
+
 struct Query {
   MdbSQL* sql = mdb_sql_init();
   ~Query() {
@@ -354,7 +351,7 @@ void RunQuery(const std::string& path, const std::string& query, Writer& w) {
   q.sql->mdb = mdb_open(path.c_str(), MDB_NOFLAGS);
   if (!q.sql->mdb) ThrowFormat(path);
   MdbHandle* mdb = q.sql->mdb;
-  mdb_set_bind_size(mdb, 256 * 1024);  // a memo of 64K characters in UTF-8
+  mdb_set_bind_size(mdb, kBindSize);
   mdb_set_boolean_fmt_numbers(mdb);
   mdb_set_repid_fmt(mdb, MDB_BRACES_4_2_2_8);
   int printed = ::memfd_create("mdbsql-errors", MFD_CLOEXEC);
@@ -376,7 +373,8 @@ void RunQuery(const std::string& path, const std::string& query, Writer& w) {
   while (mdb_sql_fetch_row(q.sql, table)) {
     for (unsigned i = 0; i < columns.size(); ++i) {
       const char* bound = static_cast<const char*>(g_ptr_array_index(q.sql->bound_values, i));
-      WriteValue(rw, mdb, columns[i], bound ? bound : "");
+      std::string text = bound ? std::string(bound, ::strnlen(bound, kBindSize)) : std::string();
+      WriteValue(rw, mdb, columns[i], text);
     }
     ++count;
   }

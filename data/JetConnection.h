@@ -6,10 +6,11 @@
 // engine's message), EJetAdoError (a message of the ADO layer), EJetError (anything else
 // with a message). Nothing else is thrown.
 //
-// libmdb is not hardened against damaged files (it loops or reads out of bounds on some), so
+// libmdb is not hardened against damaged files (some make it loop without end), so
 // every reading it does runs in a short-lived child process with a time limit; a child that
 // dies or overruns is a damaged file, never a crash or a hang of the program. The file's
-// header, version and password are checked here, before libmdb sees the file.
+// header and version are checked here before libmdb sees the file, and the database
+// password, which libmdb ignores, is checked here too.
 #pragma once
 
 #include <chrono>

@@ -218,8 +218,8 @@ TEST(JetDataSet, EmptyTableAndWhereClause) {
 }
 
 TEST(JetConnection, AReaderThatLoopsIsStoppedAndReportsTheFormat) {
-  // One byte of the real Access 2003 file, changed so that a property record of the
-  // catalogue has length 0 and libmdb's property reader never moves on.
+  // One byte of the real Access 2003 file, changed so that libmdb's reader of the
+  // catalogue's properties never finishes.
   std::vector<uint8_t> bytes = test::ReadBytes(RealDatabase("access2003-unicode.mdb"));
   ASSERT_GT(bytes.size(), 0x11930u);
   ASSERT_EQ(bytes[0x11930], 26);
