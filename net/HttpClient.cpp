@@ -153,7 +153,7 @@ void HttpClient::Setup(const std::string& userName, const std::string& password,
   curl_easy_setopt(curl_, CURLOPT_PROXY, "");
   const std::string use = UpperAscii(proxy.use);
   const bool auth = UpperAscii(proxy.auth) == "Y";
-  // Ports are 16 bits wide, as the settings have always been stored into.
+  // A port keeps its low 16 bits, as the proxy port fields have always held it.
   const std::string port = std::to_string(TextToInt(proxy.port) & 0xFFFF);
   std::string scheme;
   if (use == "HTTP" && !proxy.server.empty()) scheme = "http";
@@ -170,6 +170,7 @@ void HttpClient::Setup(const std::string& userName, const std::string& password,
       curl_easy_setopt(curl_, CURLOPT_SOCKS5_AUTH,
                        static_cast<long>(auth ? CURLAUTH_BASIC : CURLAUTH_NONE));
     }
+    // SOCKS 4 and 4A carry the user name as their user id; SOCKS 5 uses both.
     if (auth) {
       curl_easy_setopt(curl_, CURLOPT_PROXYUSERNAME, proxy.userName.c_str());
       curl_easy_setopt(curl_, CURLOPT_PROXYPASSWORD, proxy.password.c_str());

@@ -4,6 +4,31 @@ namespace qvu {
 
 namespace {
 
+// The table by kind: the version list and the download name the library's message, the
+// version log the status code; the download's text follows the file name unless noted.
+struct Row {
+  HttpFailure kind;
+  const char* versionList;
+  const char* versionLog;  // nullptr: the last row
+  const char* download;
+  bool downloadNamesFile;
+};
+
+const Row kRows[] = {
+    {HttpFailure::Socket, "バージョン情報の取得の際にネットワークエラーが発生しました",
+     "ネットワークエラーが発生しました", "をバージョンアップする際にネットワークエラーが発生しました", true},
+    {HttpFailure::TlsConnect, "バージョン情報の取得の際にサーバ接続でエラーが発生しました",
+     "サーバ接続でエラーが発生しました", "をバージョンアップする際にサーバ接続でエラーが発生しました", true},
+    {HttpFailure::MalformedAddress, "バージョン情報の取得の際にホスト名に異常が検出されました",
+     "ホスト名に異常が検出されました", "をバージョンアップする際にホスト名に異常が検出されました", true},
+    {HttpFailure::TlsLibrary, "バージョン情報の取得の際にSSLライブラリが見つかりませんでした",
+     "SSLライブラリが見つかりません", "をバージョンアップする際にSSLライブラリが見つかりません", true},
+    {HttpFailure::AlreadyConnected, "SSLライブラリが見つかりません", nullptr,
+     "SSLライブラリが見つかりません", false},
+    {HttpFailure::ReadTimeout, "バージョン情報の取得の際にタイムアウトが発生しました",
+     "タイムアウトが発生しました", "をバージョンアップする際にタイムアウトが発生しました", true},
+};
+
 std::string WithError(const std::string& text, const std::string& message) {
   return text + "(Error = " + message + ")";
 }
@@ -11,76 +36,33 @@ std::string WithCode(const std::string& text, long status) {
   return text + "(ResponseCode = " + std::to_string(status) + ")";
 }
 
-std::string VersionListText(HttpFailure kind, const std::string& m, long n) {
-  switch (kind) {
-    case HttpFailure::Socket:
-      return WithError("バージョン情報の取得の際にネットワークエラーが発生しました", m);
-    case HttpFailure::TlsConnect:
-      return WithError("バージョン情報の取得の際にサーバ接続でエラーが発生しました", m);
-    case HttpFailure::MalformedAddress:
-      return WithError("バージョン情報の取得の際にホスト名に異常が検出されました", m);
-    case HttpFailure::TlsLibrary:
-      return WithError("バージョン情報の取得の際にSSLライブラリが見つかりませんでした", m);
-    case HttpFailure::AlreadyConnected:
-      return WithError("SSLライブラリが見つかりません", m);
-    case HttpFailure::ReadTimeout:
-      return WithError("バージョン情報の取得の際にタイムアウトが発生しました", m);
-    default:
-      return WithCode("バージョン情報の取得に失敗しました", n);
-  }
-}
-
-std::string VersionLogText(HttpFailure kind, long n, const std::string& body) {
-  switch (kind) {
-    case HttpFailure::Socket:
-      return WithCode("ネットワークエラーが発生しました", n);
-    case HttpFailure::TlsConnect:
-      return WithCode("サーバ接続でエラーが発生しました", n);
-    case HttpFailure::MalformedAddress:
-      return WithCode("ホスト名に異常が検出されました", n);
-    case HttpFailure::TlsLibrary:
-      return WithCode("SSLライブラリが見つかりません", n);
-    case HttpFailure::ReadTimeout:
-      return WithCode("タイムアウトが発生しました", n);
-    case HttpFailure::HttpStatus:
-      return "Httpプロトコルエラー\n" + body + "\n(ResponseCode = " + std::to_string(n) + ")";
-    default:
-      return WithCode("例外エラー", n);
-  }
-}
-
-std::string DownloadText(HttpFailure kind, const std::string& m, long n, const std::string& f) {
-  switch (kind) {
-    case HttpFailure::Socket:
-      return WithError(f + "をバージョンアップする際にネットワークエラーが発生しました", m);
-    case HttpFailure::TlsConnect:
-      return WithError(f + "をバージョンアップする際にサーバ接続でエラーが発生しました", m);
-    case HttpFailure::MalformedAddress:
-      return WithError(f + "をバージョンアップする際にホスト名に異常が検出されました", m);
-    case HttpFailure::TlsLibrary:
-      return WithError(f + "をバージョンアップする際にSSLライブラリが見つかりません", m);
-    case HttpFailure::AlreadyConnected:
-      return WithError("SSLライブラリが見つかりません", m);
-    case HttpFailure::ReadTimeout:
-      return WithError(f + "をバージョンアップする際にタイムアウトが発生しました", m);
-    default:
-      return WithCode(f + "のバージョンアップに失敗しました", n);
-  }
-}
-
 }  // namespace
 
 std::string FailureText(FailureColumn column, HttpFailure kind, const std::string& message,
                         long status, const std::string& fileName, const std::string& body) {
+  if (column == FailureColumn::VersionLog && kind == HttpFailure::HttpStatus)
+    return "Httpプロトコルエラー\n" + body + "\n(ResponseCode = " + std::to_string(status) + ")";
+  for (const Row& row : kRows) {
+    if (row.kind != kind) continue;
+    switch (column) {
+      case FailureColumn::VersionList:
+        return WithError(row.versionList, message);
+      case FailureColumn::VersionLog:
+        if (row.versionLog != nullptr) return WithCode(row.versionLog, status);
+        break;
+      case FailureColumn::Download:
+        return WithError((row.downloadNamesFile ? fileName : "") + row.download, message);
+    }
+  }
   switch (column) {
     case FailureColumn::VersionList:
-      return VersionListText(kind, message, status);
+      return WithCode("バージョン情報の取得に失敗しました", status);
     case FailureColumn::VersionLog:
-      return VersionLogText(kind, status, body);
+      return WithCode("例外エラー", status);
     case FailureColumn::Download:
-      return DownloadText(kind, message, status, fileName);
+      break;
   }
-  return WithCode("例外エラー", status);
+  return WithCode(fileName + "のバージョンアップに失敗しました", status);
 }
 
 }  // namespace qvu
