@@ -26,10 +26,16 @@ namespace fs = std::filesystem;
 namespace {
 
 std::vector<char*> Environment(const std::vector<std::string>& extra, std::vector<std::string>& store) {
+  auto overridden = [&extra](const std::string& v) {
+    for (const auto& e : extra)
+      if (v.compare(0, e.find('=') + 1, e, 0, e.find('=') + 1) == 0) return true;
+    return false;
+  };
   for (char** e = environ; *e; ++e) {
     std::string v = *e;
     // The terminal front end: no display, whatever the machine running the tests has.
     if (v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0) continue;
+    if (overridden(v)) continue;  // the test's value wins; getenv would find the first
     store.push_back(v);
   }
   for (const auto& v : extra) store.push_back(v);
@@ -193,9 +199,18 @@ void WriteFile(const std::string& path, const std::string& content) {
 
 std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& folder) {
   std::vector<std::pair<std::string, std::string>> files;
-  for (auto& e : fs::recursive_directory_iterator(folder))
-    if (e.is_regular_file())
-      files.push_back({fs::relative(e.path(), folder).string(), ReadFile(e.path().string())});
+  for (auto& e : fs::recursive_directory_iterator(folder)) {
+    if (!e.is_regular_file()) continue;
+    // Small files as they are, so a failure shows what changed; large ones by size and
+    // digest, so a failure message stays small.
+    std::string content = ReadFile(e.path().string());
+    if (content.size() > 64) {
+      uint64_t h = 1469598103934665603ull;  // FNV-1a
+      for (unsigned char c : content) h = (h ^ c) * 1099511628211ull;
+      content = std::to_string(content.size()) + " bytes, fnv " + std::to_string(h);
+    }
+    files.push_back({fs::relative(e.path(), folder).string(), content});
+  }
   std::sort(files.begin(), files.end());
   return files;
 }

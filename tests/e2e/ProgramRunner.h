@@ -51,7 +51,8 @@ bool LockIsHeld();
 // Helpers for the program folder's state.
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
-// Every regular file below a folder with its content, by path relative to it.
+// Every regular file below a folder by path relative to it, with its content (a digest for
+// files over 64 bytes).
 std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& folder);
 
 }  // namespace qvu::testing
