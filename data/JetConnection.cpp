@@ -23,13 +23,6 @@
 namespace qvu {
 namespace {
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t");
-  return s.substr(b, e - b + 1);
-}
-
 [[noreturn]] void ThrowFormat(const std::string& path) {
   throw EJetOleError(kJetErrUnspecified, "Unrecognized database format '" + path + "'.");
 }

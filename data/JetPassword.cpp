@@ -49,6 +49,17 @@ std::array<uint8_t, 128> Unmasked(std::span<const uint8_t> page, const Layout& l
   return plain;
 }
 
+}  // namespace
+
+void JetToggleHeaderMask(std::span<uint8_t> page) {
+  if (page.size() < kJetHeaderMinBytes) return;
+  static const std::array<uint8_t, 128> stream = HeaderKeyStream();
+  const Layout layout = LayoutOf(page);
+  for (size_t i = 0; i < layout.maskLength; ++i) page[kMaskOffset + i] ^= stream[i];
+}
+
+namespace {
+
 // The second mask of the password field in Jet 4 and later: the creation date's whole days.
 std::array<uint8_t, 4> DateMask(const std::array<uint8_t, 128>& plain) {
   double date;

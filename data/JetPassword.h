@@ -34,4 +34,9 @@ bool JetDecodePassword(std::span<const uint8_t> headerPage, std::string& passwor
 // characters or any character beyond Latin-1.
 bool JetEncodePassword(std::span<uint8_t> headerPage, const std::string& password);
 
+// Applies or removes (the cipher is its own inverse) the RC4 layer from offset 0x18 of a
+// header page, over the length its version uses. Nothing happens to a page shorter than
+// kJetHeaderMinBytes. The writer of new databases lays its plain header out, then masks it.
+void JetToggleHeaderMask(std::span<uint8_t> headerPage);
+
 }  // namespace qvu

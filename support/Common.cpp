@@ -117,6 +117,13 @@ int CompareOrdinalUtf16(const std::string& a, const std::string& b) {
   return ua.size() < ub.size() ? -1 : ua.size() > ub.size() ? 1 : 0;
 }
 
+std::string Trim(const std::string& text) {
+  size_t b = text.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  size_t e = text.find_last_not_of(" \t\r\n");
+  return text.substr(b, e - b + 1);
+}
+
 std::string UpperAscii(std::string text) {
   for (char& c : text)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');

@@ -23,6 +23,9 @@ bool EndsWithText(const std::string& suffix, const std::string& text);
 // them; < 0, 0 or > 0.
 int CompareOrdinalUtf16(const std::string& a, const std::string& b);
 
+// Without the blanks, tabs and line ends around it.
+std::string Trim(const std::string& text);
+
 // Upper-cases ASCII letters only, as the comparisons of keys and file names need.
 std::string UpperAscii(std::string text);
 bool SameTextAscii(const std::string& a, const std::string& b);

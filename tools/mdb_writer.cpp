@@ -12,7 +12,6 @@
 #include <span>
 
 #include "data/JetPassword.h"
-#include "tools/jet_header.h"
 
 namespace qvu::jet {
 
@@ -405,12 +404,12 @@ void WriteHeader(Page& page, const std::string& password, TDateTime created) {
   static const uint8_t kFixed[] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00,
                                    0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,
                                    0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
-  std::memcpy(&page[kHeaderMaskOffset], kFixed, sizeof kFixed);
+  std::memcpy(&page[0x18], kFixed, sizeof kFixed);  // where the masked part starts
   Put16(&page[0x3c], 1252);  // code page; Jet 4 text is Unicode anyway
   // 0x3e: database key 0, so that no page other than this one is encrypted
   Put32(&page[0x6e], kGeneralSortOrder);
   std::memcpy(&page[0x72], &created, sizeof created);  // creation date
-  ToggleHeaderMask(page.data());
+  JetToggleHeaderMask(std::span<uint8_t>(page.data(), page.size()));
   // The password goes in last: its mask is keyed by the creation date as stored above.
   if (!JetEncodePassword(std::span<uint8_t>(page.data(), page.size()), password))
     throw WriteError("password: not valid UTF-8 or longer than " +

@@ -45,6 +45,12 @@ TEST(EndsWithText, IsCaseSensitiveAndAcceptsEmptySuffix) {
   EXPECT_FALSE(EndsWithText("xabcdef", "abcdef"));
 }
 
+TEST(Trim, DropsBlanksTabsAndLineEndsAround) {
+  EXPECT_EQ(Trim("  a b \t\r\n"), "a b");
+  EXPECT_EQ(Trim(" \t "), "");
+  EXPECT_EQ(Trim("x"), "x");
+}
+
 TEST(CompareOrdinalUtf16, ComparesCodeUnitsNotBytes) {
   EXPECT_LT(CompareOrdinalUtf16("1.2.3", "1.2.3.4"), 0);  // a prefix is smaller
   EXPECT_GT(CompareOrdinalUtf16("9", "10"), 0);
