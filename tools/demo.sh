@@ -40,8 +40,9 @@ openssl x509 -req -in "$c/server.csr" -CA "$c/ca.pem" -CAkey "$c/ca.key" -CAcrea
 # What the file area holds.
 cp "$pe/app-1.2.0.5.exe" "$demo/files/app.exe"
 echo "Opening hours: 10:00-19:00" > "$demo/files/notice.txt"
-(cd "$demo/src" && mkdir -p manual && echo "How to book a cut" > manual/booking.txt &&
-   zip -qr "$demo/files/manual.zip" manual)
+# An archive unpacks into the download folder; the entry's FILENAME is what it holds, and
+# DIRECTORY only says where that goes in the program folder.
+(cd "$demo/src" && echo "How to book a cut" > booking.txt && zip -q "$demo/files/manual.zip" booking.txt)
 (cd "$demo/src" && mkdir -p images && echo "new logo" > images/logo.txt &&
    echo "new banner" > images/banner.txt && zip -qr "$demo/files/images.zip" images)
 
