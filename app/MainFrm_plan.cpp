@@ -1,4 +1,6 @@
 // The update plan: the version list from the service, compared entry by entry with the disk.
+#include <set>
+
 #include "app/MainFrm.h"
 #include "net/XmlMod.h"
 #include "support/Filesystem.h"
@@ -64,6 +66,10 @@ bool TMainFrm::GetVersionList() {
 
 void TMainFrm::MakeDownloadList() {
   _downloadFiles.clear();
+  // The download folder and the backups are flat, named by FILENAME alone: a second
+  // candidate of the same name would overwrite the first one's download and backup. It waits
+  // for the next run, when the first is current.
+  std::set<std::string> planned;
   for (const STVersion_tb& v : _versions) {
     if (v.FILENAME.empty()) continue;
     // Every name from the service is joined below the program folder; one that climbs out
@@ -76,7 +82,8 @@ void TMainFrm::MakeDownloadList() {
                             : _exePath + ToLocalSeparators(v.FILENAME);
     bool newer = v.IsDirectoryEntry() ? IsNewDirectory(local, v.FILE_DT)
                                       : IsNewFile(local, v.VER_NO, v.REVISE_NO, v.FILE_DT);
-    if (newer) _downloadFiles.push_back(STDownloadFiles{"", v, false});
+    if (newer && planned.insert(ToLocalSeparators(v.FILENAME)).second)
+      _downloadFiles.push_back(STDownloadFiles{"", v, false});
   }
   view_.ListBox1Clear();
   for (const STDownloadFiles& c : _downloadFiles) {

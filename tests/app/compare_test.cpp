@@ -94,5 +94,33 @@ TEST(IsNewDirectory, ComparesStampTexts) {
   EXPECT_FALSE(f.frm->IsNewDirectory(dir + "/", "2030/01/01 00:00:00")) << "a trailing / finds nothing";
 }
 
+TEST(MakeDownloadList, ListsNewerEntriesInOrderAndOneOfEachName) {
+  AppFixture f;
+  std::ofstream(f.exePath + "current.txt") << "x";
+  std::filesystem::create_directory(f.exePath + "Folder");
+  auto entry = [](const char* file, const char* dir, const char* note, const char* ver) {
+    STVersion_tb v;
+    v.FILENAME = file;
+    v.ZIPFILENAME = file;
+    v.DIRECTORY = dir;
+    v.NOTE = note;
+    v.VER_NO = ver;
+    return v;
+  };
+  f.frm->_versions = {entry("b.txt", "", "", "1.0.0.0"),       // missing: newer
+                      entry("current.txt", "", "", ""),         // nothing says newer
+                      entry("", "", "", "9.9.9.9"),             // no name: never
+                      entry("Folder", "", "Directory", ""),     // not "directory": a file
+                      entry("a.txt", "sub\\dir", "", ""),     // looked for below sub/dir
+                      entry("b.txt", "other", "", "1.0.0.0")};  // same name again: next run
+  f.frm->MakeDownloadList();
+  EXPECT_EQ(f.view.listBox1, (std::vector<std::string>{"b.txt Ver 1.0.0.0", "Folder", "a.txt"}));
+  EXPECT_TRUE(f.view.updateButtonVisible);
+  f.frm->_versions = {entry("current.txt", "", "", "")};
+  f.frm->MakeDownloadList();
+  EXPECT_TRUE(f.view.listBox1.empty());
+  EXPECT_FALSE(f.view.updateButtonVisible);
+}
+
 }  // namespace
 }  // namespace qvu::testing
