@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -160,6 +162,7 @@ void UpdaterSetup::ServeList(const std::vector<testing::Entry>& entries) {
 }
 
 Measured UpdaterSetup::Run(const std::string& answer) {
+  for (int i = 0; i < 600 && testing::LockIsHeld(); ++i) usleep(100000);
   Command c;
   c.exe = folder_->exe();
   c.args = {"APP"};
@@ -204,6 +207,16 @@ void MakeSparseFile(const std::string& path, long long size) {
   bool ok = fd >= 0 && ftruncate(fd, size) == 0;
   if (fd >= 0) close(fd);
   if (!ok) throw std::runtime_error("cannot make " + path);
+}
+
+int Main(const char* name, const std::function<void()>& body) {
+  try {
+    body();
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", name, e.what());
+    return 1;
+  }
 }
 
 double Median(std::vector<double> values) {

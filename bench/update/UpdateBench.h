@@ -3,6 +3,7 @@
 // local test service, as the end-to-end tests drive it.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,7 +49,9 @@ class UpdaterSetup {
   int Port() const { return service_->Port(); }
 
   void ServeList(const std::vector<testing::Entry>& entries);
-  // One run of the updater in category APP, answering the question with answer.
+  // One run of the updater in category APP, answering the question with answer. The
+  // single-instance lock is machine-wide (per network namespace): while some other copy
+  // holds it, this waits rather than measuring the refusal.
   Measured Run(const std::string& answer);
 
  private:
@@ -76,6 +79,10 @@ Measured RunSingleDownload(UpdaterSetup& s, const std::string& name, long long s
 // A sparse file: the service reads its zeros from the page cache, so the disk under the
 // source limits no peer.
 void MakeSparseFile(const std::string& path, long long size);
+
+// The body of a benchmark's main: 0 when it measured (whether or not the goal was met), 1
+// with the reason on standard error when it could not.
+int Main(const char* name, const std::function<void()>& body);
 
 double Median(std::vector<double> values);
 std::string Verdict(bool met);  // "met" or "MISSED"

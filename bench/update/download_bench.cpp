@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <exception>
 #include <filesystem>
 #include <string>
 
@@ -55,7 +54,7 @@ double CurlRun(UpdaterSetup& s, const std::string& name, long long size, double*
 }  // namespace
 
 int main() {
-  try {
+  return Main("download_bench", [] {
     UpdaterSetup s;
     ScratchFolder scratch;
     // Both peers write their copy to the same file system, below /tmp.
@@ -91,9 +90,5 @@ int main() {
                 mib / (Median(curl.big) - Median(curl.small) + durable),
                 u / (mib / (Median(curl.big) - Median(curl.small) + durable)));
     std::printf("whole runs alone: updater / curl %5.2f\n", Median(curl.big) / Median(updater.big));
-    return 0;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "download_bench: %s\n", e.what());
-    return 1;
-  }
+  });
 }

@@ -3,7 +3,6 @@
 // The body streams to disk, so the peak should not follow the size of the file.
 #include <algorithm>
 #include <cstdio>
-#include <exception>
 #include <string>
 #include <vector>
 
@@ -16,7 +15,7 @@ constexpr int kRuns = 3;
 }
 
 int main() {
-  try {
+  return Main("memory_bench", [] {
     UpdaterSetup s;
     ScratchFolder scratch;
     const struct {
@@ -42,9 +41,5 @@ int main() {
     const double diff = (highest[1] - highest[0]) / 1024.0;
     std::printf("difference of the highest %+.2f MiB (goal within 8 MiB) %s\n", diff,
                 Verdict(diff <= 8.0 && diff >= -8.0).c_str());
-    return 0;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "memory_bench: %s\n", e.what());
-    return 1;
-  }
+  });
 }

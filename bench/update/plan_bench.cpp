@@ -9,7 +9,6 @@
 // (no version resource) and fall through to their time stamp, spread over ten folders.
 // Goal (this benchmark's own): the plan adds at most 100 µs per entry, 1 s for 10,000.
 #include <cstdio>
-#include <exception>
 #include <string>
 #include <vector>
 
@@ -51,7 +50,7 @@ std::vector<Entry> MakeList(UpdaterSetup& s, bool lay) {
 }  // namespace
 
 int main() {
-  try {
+  return Main("plan_bench", [] {
     UpdaterSetup s;
     const std::vector<Entry> planned = MakeList(s, true);
     std::vector<Entry> skipped = planned;
@@ -75,9 +74,5 @@ int main() {
     std::printf("every entry skipped (peer)         %7.3f s\n", q);
     std::printf("ratio %.2f; the plan's own cost %.1f µs per entry (goal <= 100 µs) %s\n", p / q, perEntry,
                 Verdict(perEntry <= 100).c_str());
-    return 0;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "plan_bench: %s\n", e.what());
-    return 1;
-  }
+  });
 }
