@@ -4,7 +4,7 @@ PACKAGES := cmake ninja-build g++ pkg-config \
   qt6-base-dev libcurl4-openssl-dev libssl-dev zlib1g-dev libpugixml-dev \
   mdbtools mdbtools-dev libarchive-dev libgtest-dev libgmock-dev \
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
-  p7zip-full zip unzip tinyproxy microsocks attr curl openssl python3 \
+  p7zip-full zip unzip tinyproxy microsocks attr curl openssl python3 iproute2 \
   nlohmann-json3-dev fonts-ipafont-gothic xauth xvfb
 BUILD := build
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

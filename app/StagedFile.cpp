@@ -10,6 +10,8 @@
 namespace qvu {
 namespace {
 
+constexpr off_t kWriteBehindWindow = 8 << 20;
+
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? "." : path.substr(0, slash + 1);
@@ -45,6 +47,17 @@ bool StagedFile::Write(const char* data, size_t size) {
     }
     data += n;
     size -= static_cast<size_t>(n);
+    written_ += n;
+  }
+  if (fd_ >= 0 && written_ - flushedTo_ >= kWriteBehindWindow) {
+    // Start writing the new window out, and wait for the one before it: the disk keeps
+    // pace with the network without the transfer ever waiting on the window it just wrote.
+    sync_file_range(fd_, flushedTo_, written_ - flushedTo_, SYNC_FILE_RANGE_WRITE);
+    if (waitFrom_ < flushedTo_)
+      sync_file_range(fd_, waitFrom_, flushedTo_ - waitFrom_,
+                      SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    waitFrom_ = flushedTo_;
+    flushedTo_ = written_;
   }
   return fd_ >= 0;
 }

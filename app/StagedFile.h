@@ -4,6 +4,8 @@
 // final name; a StagedFile destroyed without Commit leaves nothing behind.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 
@@ -26,6 +28,9 @@ class StagedFile {
  private:
   std::string final_, temp_;
   int fd_ = -1;
+  // Write-back runs behind the transfer, a window at a time, so that the flush at Commit
+  // finds little left to write and the dirty pages of a large file stay bounded.
+  off_t written_ = 0, flushedTo_ = 0, waitFrom_ = 0;
 };
 
 }  // namespace qvu

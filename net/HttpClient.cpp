@@ -276,6 +276,9 @@ HttpResult HttpClient::Perform(const std::string& url, Method method, const Sink
   }
   curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &HttpClient::OnWrite);
   curl_easy_setopt(curl_, CURLOPT_WRITEDATA, this);
+  // Large reads: a download of a big file is then a few thousand write calls, not tens of
+  // thousands, and the progress callback runs as often.
+  curl_easy_setopt(curl_, CURLOPT_BUFFERSIZE, 512L * 1024);
   curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &HttpClient::OnProgress);
   curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, this);
