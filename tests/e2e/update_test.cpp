@@ -310,6 +310,16 @@ TEST_F(UpdateRun, MissingTargetIsReportedAfterTheSummary) {
   EXPECT_EQ(r.err, P("nothere.exe") + "が見つかりません\n");
 }
 
+TEST_F(UpdateRun, AFileDateThatIsNoDateEndsTheStartThroughTheGuard) {
+  WriteFile(P("a.txt"), "old");
+  Settings();
+  ServeList({{{"FILENAME", "a.txt"}, {"ZIPFILENAME", "a.txt"}, {"FILE_DT", "2020-01-01"}}});
+  RunResult r = Run({"APP"});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "'2020-01-01' is not a valid date and time\n");
+  EXPECT_EQ(r.out, "") << "no list, no question";
+}
+
 TEST_F(UpdateRun, EmptyListEndsWithItsNotice) {
   Settings();
   ServeList({});
