@@ -127,6 +127,10 @@ class TMainFrm : public ViewEvents {
     std::string target, newFile, backup;
   };
   CandidatePaths PathsOf(const STVersion_tb& v, const std::string& backupSuffix) const;
+  // Where the entry lives in the program folder: below DIRECTORY when it has one.
+  std::string TargetPath(const STVersion_tb& v) const;
+  // The six "PROXY" settings, as every request is set up from them.
+  ST_Proxy ProxySettings() const;
   std::string BackupSuffix() const;
   bool IsNeverTouched(const std::string& fileName) const;
   bool ReadCommandLine();

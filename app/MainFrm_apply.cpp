@@ -27,8 +27,7 @@ std::string TMainFrm::BackupSuffix() const { return "_" + IntToText(static_cast<
 TMainFrm::CandidatePaths TMainFrm::PathsOf(const STVersion_tb& v, const std::string& suffix) const {
   std::string name = ToLocalSeparators(v.FILENAME);
   CandidatePaths p;
-  p.target = !v.DIRECTORY.empty() ? _exePath + ToLocalSeparators(v.DIRECTORY) + "/" + name
-                                  : _exePath + name;
+  p.target = TargetPath(v);
   p.newFile = _downloadPath + name;
   p.backup = _tmpPath + name + suffix;
   return p;
@@ -36,9 +35,8 @@ TMainFrm::CandidatePaths TMainFrm::PathsOf(const STVersion_tb& v, const std::str
 
 bool TMainFrm::IsNeverTouched(const std::string& fileName) const {
   // The running updater and the TLS libraries it has loaded are never replaced under it.
-  std::string self = context_.exeFile.substr(context_.exeFile.rfind('/') + 1);
   std::string name = UpperAscii(fileName);
-  return name == UpperAscii(self) || name == "SSLEAY32.DLL" || name == "LIBEAY32.DLL";
+  return name == UpperAscii(BaseName(context_.exeFile)) || name == "SSLEAY32.DLL" || name == "LIBEAY32.DLL";
 }
 
 bool TMainFrm::UnZipFile(const std::string& archivePath, const std::string& destinationFolder) {

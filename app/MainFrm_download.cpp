@@ -7,9 +7,7 @@
 namespace qvu {
 
 void TMainFrm::SetupHttp() {
-  ST_Proxy proxy{GetProxyValue("USE"),      GetProxyValue("SERVER"),   GetProxyValue("PORT"),
-                 GetProxyValue("USERNAME"), GetProxyValue("PASSWORD"), GetProxyValue("AUTH")};
-  SetupHttpClient(*IdHTTP1, _verId, _verPw, proxy);
+  SetupHttpClient(*IdHTTP1, _verId, _verPw, ProxySettings());
 }
 
 bool TMainFrm::DownloadNewFiles() {

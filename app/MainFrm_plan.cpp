@@ -34,28 +34,22 @@ bool IsConfinedName(const std::string& name) {
   }
 }
 
-namespace {
-
-ST_Proxy ProxyFrom(const TMainFrm& frm) {
-  ST_Proxy proxy;
-  proxy.use = frm.GetProxyValue("USE");
-  proxy.server = frm.GetProxyValue("SERVER");
-  proxy.port = frm.GetProxyValue("PORT");
-  proxy.userName = frm.GetProxyValue("USERNAME");
-  proxy.password = frm.GetProxyValue("PASSWORD");
-  proxy.auth = frm.GetProxyValue("AUTH");
-  return proxy;
+std::string TMainFrm::TargetPath(const STVersion_tb& v) const {
+  std::string name = ToLocalSeparators(v.FILENAME);
+  return v.DIRECTORY.empty() ? _exePath + name : _exePath + ToLocalSeparators(v.DIRECTORY) + "/" + name;
 }
 
-}  // namespace
+ST_Proxy TMainFrm::ProxySettings() const {
+  return ST_Proxy{GetProxyValue("USE"),      GetProxyValue("SERVER"),   GetProxyValue("PORT"),
+                  GetProxyValue("USERNAME"), GetProxyValue("PASSWORD"), GetProxyValue("AUTH")};
+}
 
 bool TMainFrm::GetVersionList() {
-  ST_Proxy proxy = ProxyFrom(*this);
   _versions.clear();
   xmlMod_._salonId = _salonId;
   xmlMod_._salonPw = _salonPw;
   xmlMod_._url = _verMgrUrl;
-  xmlMod_._proxy = proxy;
+  xmlMod_._proxy = ProxySettings();
   if (xmlMod_.GetVersionInfo()) {
     _versions = xmlMod_._versions;
     return true;
@@ -77,9 +71,7 @@ void TMainFrm::MakeDownloadList() {
     if (!IsConfinedName(v.FILENAME) || !IsConfinedName(v.ZIPFILENAME) ||
         !IsConfinedName(v.DIRECTORY))
       continue;
-    std::string local = !v.DIRECTORY.empty()
-                            ? _exePath + ToLocalSeparators(v.DIRECTORY) + "/" + ToLocalSeparators(v.FILENAME)
-                            : _exePath + ToLocalSeparators(v.FILENAME);
+    std::string local = TargetPath(v);
     bool newer = v.IsDirectoryEntry() ? IsNewDirectory(local, v.FILE_DT)
                                       : IsNewFile(local, v.VER_NO, v.REVISE_NO, v.FILE_DT);
     if (newer && planned.insert(ToLocalSeparators(v.FILENAME)).second)

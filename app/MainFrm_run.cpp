@@ -54,12 +54,7 @@ void TMainFrm::SpeedButton4Click() {
 
 bool TMainFrm::SendUpdateResult() {
   if (_category != "SHOP") return true;
-  xmlMod_._proxy.use = GetProxyValue("USE");
-  xmlMod_._proxy.server = GetProxyValue("SERVER");
-  xmlMod_._proxy.port = GetProxyValue("PORT");
-  xmlMod_._proxy.userName = GetProxyValue("USERNAME");
-  xmlMod_._proxy.password = GetProxyValue("PASSWORD");
-  xmlMod_._proxy.auth = GetProxyValue("AUTH");
+  xmlMod_._proxy = ProxySettings();
   xmlMod_._salonId = _salonId;
   xmlMod_._salonPw = _salonPw;
   xmlMod_._url = _verLogUrl;

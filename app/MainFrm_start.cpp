@@ -20,11 +20,6 @@ const char* const kTooFewOrMany = "引数の数に過不足があります";
 const char* const kMissingShopCode = "引数が不足しています";
 const char* const kBadOrTooMany = "引数の値に誤りがあるか、または超過しています";
 
-std::string FolderOf(const std::string& file) {
-  size_t slash = file.rfind('/');
-  return slash == std::string::npos ? "./" : file.substr(0, slash + 1);
-}
-
 }  // namespace
 
 TMainFrm::TMainFrm(TXmlMod& xmlMod, View& view, ProgramContext context)
@@ -80,7 +75,8 @@ void TMainFrm::FormCreate() {
 
   _errorMessage.clear();
   _processId = static_cast<uint32_t>(getpid());
-  _exePath = FolderOf(context_.exeFile);
+  _exePath = ParentOf(context_.exeFile);
+  if (_exePath != "/") _exePath += "/";
   _tmpPath = _exePath + "tmp/";
   _downloadPath.clear();
   _shopCode.clear();

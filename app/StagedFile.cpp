@@ -7,15 +7,12 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "support/Filesystem.h"
+
 namespace qvu {
 namespace {
 
 constexpr off_t kWriteBehindWindow = 8 << 20;
-
-std::string FolderOf(const std::string& path) {
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : path.substr(0, slash + 1);
-}
 
 void SyncFolder(const std::string& folder) {
   int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -29,8 +26,7 @@ void SyncFolder(const std::string& folder) {
 
 StagedFile::StagedFile(std::string finalPath) : final_(std::move(finalPath)) {
   static std::atomic<unsigned> counter{0};
-  std::string name = final_.substr(final_.rfind('/') + 1);
-  temp_ = FolderOf(final_) + "." + name + "." + std::to_string(getpid()) + "." +
+  temp_ = ParentOf(final_) + "/." + BaseName(final_) + "." + std::to_string(getpid()) + "." +
           std::to_string(counter++) + ".part";
   fd_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
 }
@@ -71,7 +67,7 @@ bool StagedFile::Commit() {
     std::remove(temp_.c_str());
     return false;
   }
-  SyncFolder(FolderOf(final_));
+  SyncFolder(ParentOf(final_));
   return true;
 }
 

@@ -47,18 +47,6 @@ std::string StripTrailingSlashes(std::string path) {
   return path;
 }
 
-std::string ParentOf(const std::string& path) {
-  std::string p = StripTrailingSlashes(path);
-  size_t slash = p.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : p.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-  std::string p = StripTrailingSlashes(path);
-  size_t slash = p.find_last_of('/');
-  return slash == std::string::npos ? p : p.substr(slash + 1);
-}
 
 bool SyncPath(const std::string& path, int flags) {
   Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | flags));
@@ -276,6 +264,19 @@ bool Retry(int tries, Attempt attempt) {
 }
 
 }  // namespace
+
+std::string ParentOf(const std::string& path) {
+  std::string p = StripTrailingSlashes(path);
+  size_t slash = p.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : p.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+  std::string p = StripTrailingSlashes(path);
+  size_t slash = p.find_last_of('/');
+  return slash == std::string::npos ? p : p.substr(slash + 1);
+}
 
 bool FileExists(const std::string& path) {
   struct stat st {};

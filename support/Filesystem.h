@@ -36,6 +36,11 @@ bool RenameFileReplacing(const std::string& from, const std::string& to);
 bool CreateDirectoryPath(const std::string& path);
 bool DeleteDirectoryTree(const std::string& path);
 
+// The folder part of a path, without a trailing "/" ("." when there is none, "/" for the
+// root), and its last part; trailing "/"s are ignored.
+std::string ParentOf(const std::string& path);
+std::string BaseName(const std::string& path);
+
 // Small predicates the callers share (symbolic links followed, as the platform's do).
 bool FileExists(const std::string& path);       // a regular file
 bool DirectoryExists(const std::string& path);  // a folder

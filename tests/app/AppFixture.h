@@ -8,6 +8,7 @@
 
 #include "app/MainFrm.h"
 #include "net/XmlMod.h"
+#include "tests/harness/ChildProcess.h"
 #include "ui/RecordingView.h"
 
 namespace qvu::testing {
@@ -16,21 +17,16 @@ class AppFixture {
  public:
   // No arguments: the preparation stops at the command line, leaving a window object whose
   // operations a test can call one by one.
-  AppFixture() {
-    char tmpl[] = "/tmp/qvu-app-XXXXXX";
-    root_ = mkdtemp(tmpl);
+  AppFixture() : folder_("qvu-app"), root_(folder_.Path()) {
     exePath = root_ + "/prog/";
     std::filesystem::create_directories(exePath);
     startAborted = false;
     frm = std::make_unique<TMainFrm>(xml, view, ProgramContext{{}, exePath + "QueltaVersionUp"});
     view.errors.clear();
   }
-  ~AppFixture() {
-    frm.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
+  ~AppFixture() { frm.reset(); }
 
+  TempFolder folder_;
   std::string root_, exePath;
   RecordingView view;
   TXmlMod xml;

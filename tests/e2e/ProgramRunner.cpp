@@ -1,5 +1,7 @@
 #include "tests/e2e/ProgramRunner.h"
 
+#include "tests/harness/Harness.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,8 +16,6 @@
 #include <cstddef>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -82,21 +82,13 @@ Spawned Spawn(const std::string& exe, const RunOptions& o) {
 
 }  // namespace
 
-ProgramFolder::ProgramFolder(bool withArchiver) {
-  char tmpl[] = "/tmp/qvu-e2e-XXXXXX";
-  if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
-  root_ = tmpl;
-  path_ = root_ + "/program folder/";  // a blank in the path, as on real installations
-  work_ = root_ + "/work";
+ProgramFolder::ProgramFolder(bool withArchiver) : root_("qvu-e2e") {
+  path_ = root_ / "program folder/";  // a blank in the path, as on real installations
+  work_ = root_ / "work";
   fs::create_directories(path_);
   fs::create_directories(work_);
   fs::copy_file(QVU_BIN_DIR "/QueltaVersionUp", path_ + "QueltaVersionUp");
   if (withArchiver) fs::copy_file(QVU_BIN_DIR "/7-ZIP32.DLL", path_ + "7-ZIP32.DLL");
-}
-
-ProgramFolder::~ProgramFolder() {
-  std::error_code ec;
-  fs::remove_all(root_, ec);
 }
 
 pid_t StartProgram(const std::string& exe, const RunOptions& o) {
@@ -186,15 +178,12 @@ bool LockIsHeld() {
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return fs::exists(path) ? ReadFileBytes(path) : "";
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
   fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << content;
+  WriteFileBytes(path, content);
 }
 
 std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& folder) {

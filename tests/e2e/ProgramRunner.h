@@ -5,6 +5,9 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
+
+#include "tests/harness/ChildProcess.h"
 #include <vector>
 
 namespace qvu::testing {
@@ -20,17 +23,20 @@ class ProgramFolder {
  public:
   // withArchiver false leaves 7-ZIP32.DLL out, as on a machine that never had it.
   explicit ProgramFolder(bool withArchiver = true);
-  ~ProgramFolder();
   const std::string& path() const { return path_; }  // ends with "/"
   std::string exe() const { return path_ + "QueltaVersionUp"; }
   // A work folder beside it, used as the current directory (holds SERVER.MDB).
   const std::string& workDir() const { return work_; }
 
  private:
-  std::string root_, path_, work_;
+  TempFolder root_;
+  std::string path_, work_;
 };
 
 struct RunOptions {
+  RunOptions(std::vector<std::string> arguments = {}, std::string directory = {})
+      : args(std::move(arguments)), cwd(std::move(directory)) {}
+
   std::vector<std::string> args;
   std::string cwd;
   std::string input;  // standard input; closed after it
