@@ -115,11 +115,12 @@ TEST_F(UpdateRun, RoadOfOneFileThroughToTheStartedTarget) {
   EXPECT_TRUE(fs::exists(P("started.txt"))) << "the target program was started";
   EXPECT_TRUE(RequestsTo(kLogPath).empty()) << "no version log outside shop mode";
 
-  // The next run finds the file current: nothing listed, nothing asked, nothing fetched.
+  // The next run finds the file current: nothing listed, nothing asked, nothing fetched, and
+  // the terminal says so once.
   service_.ClearRequests();
   RunResult again = Run({"APP"});
   EXPECT_EQ(again.exitCode, 0);
-  EXPECT_EQ(again.out, "");
+  EXPECT_EQ(again.out, "更新するファイルはありません\n");
   EXPECT_TRUE(RequestsTo("/zeph/").empty());
 }
 
@@ -178,7 +179,7 @@ TEST_F(UpdateRun, RevisionNumberIsStampedAndReadBackByTheNextPlan) {
   service_.ClearRequests();
   RunResult again = Run({"APP"});
   EXPECT_EQ(again.exitCode, 0);
-  EXPECT_EQ(again.out, "") << "revision 7 is current now";
+  EXPECT_EQ(again.out, "更新するファイルはありません\n") << "revision 7 is current now";
   ServeList({{{"FILENAME", "conf.ini"}, {"ZIPFILENAME", "conf.ini"}, {"REVISE_NO", "8"},
               {"DIRECTORY", "etc\\shop"}}});
   EXPECT_THAT(Run({"APP"}, "n\n").out, HasSubstr("conf.ini Ver 8\n"));
