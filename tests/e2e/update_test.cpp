@@ -2,10 +2,15 @@
 // terminal front end, its SERVER.MDB in the current directory, against the local service.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "tests/e2e/ProgramRunner.h"
@@ -38,6 +43,28 @@ std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& file
   return bytes;
 }
 
+// An X display number that nothing answers on: no socket in /tmp/.X11-unix, no abstract
+// socket of that name in this network namespace, nothing on its TCP port.
+int UnusedDisplayNumber() {
+  std::ifstream unixSockets("/proc/net/unix");
+  const std::string listed((std::istreambuf_iterator<char>(unixSockets)), {});
+  for (int n = 99; n < 999; ++n) {
+    const std::string name = "/tmp/.X11-unix/X" + std::to_string(n);
+    if (fs::exists(name) || fs::exists("/tmp/.X" + std::to_string(n) + "-lock") ||
+        listed.find("@" + name + "\n") != std::string::npos)
+      continue;
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(6000 + n));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool taken = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    if (!taken) return n;
+  }
+  return -1;
+}
+
 class UpdateRun : public ::testing::Test {
  protected:
   UpdateRun()
@@ -56,12 +83,14 @@ class UpdateRun : public ::testing::Test {
                       Route::Ok(VersionListXml(entries), {{"Content-Type", "text/xml; charset=UTF-8"}}));
   }
 
-  RunResult Run(std::vector<std::string> args, const std::string& answer = "y\n") {
+  RunResult Run(std::vector<std::string> args, const std::string& answer = "y\n",
+                std::vector<std::string> env = {}) {
     RunOptions o;
     o.args = std::move(args);
     o.cwd = folder_->workDir();
     o.input = answer;
-    o.extraEnv = {"SSL_CERT_FILE=" + CertificateAuthority::Shared().RootFile()};
+    o.extraEnv = std::move(env);
+    o.extraEnv.push_back("SSL_CERT_FILE=" + CertificateAuthority::Shared().RootFile());
     return RunProgram(folder_->exe(), o);
   }
 
@@ -122,6 +151,25 @@ TEST_F(UpdateRun, RoadOfOneFileThroughToTheStartedTarget) {
   EXPECT_EQ(again.exitCode, 0);
   EXPECT_EQ(again.out, "更新するファイルはありません\n");
   EXPECT_TRUE(RequestsTo("/zeph/").empty());
+}
+
+// A DISPLAY left over from an SSH session names an X server that is gone: the toolkit would
+// end the process before anything is shown, so the terminal does the work instead.
+TEST_F(UpdateRun, ADisplayThatDoesNotAnswerLeavesTheWorkToTheTerminal) {
+  const int display = UnusedDisplayNumber();
+  ASSERT_GE(display, 0);
+  const std::string name = ":" + std::to_string(display);
+  WriteFile(P("app.exe"), PeImage("1.2.0.4"));
+  Settings();
+  ServeList({{{"FILENAME", "app.exe"}, {"ZIPFILENAME", "app.exe"}, {"VER_NO", "1.2.0.5"}}});
+  service_.SetFile("app.exe", PeImage("1.2.0.5"));
+
+  RunResult r = Run({"APP"}, "y\n", {"DISPLAY=" + name});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "ディスプレイ " + name + " を開けないため、端末で続けます\n");
+  EXPECT_EQ(r.out, std::string("app.exe Ver 1.2.0.5\n") + "更新しますか? [y/N] " +
+                       "app.exe Ver 1.2.0.5\n1件中 1件更新しました\n");
+  EXPECT_EQ(ReadFile(P("app.exe")), PeImage("1.2.0.5"));
 }
 
 TEST_F(UpdateRun, AnswerOtherThanYesChangesNothing) {
