@@ -9,7 +9,7 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 BUILD := build
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build test demo bench clean
+.PHONY: all deps build test demo bench screenshot clean
 all: build
 
 deps:
@@ -34,6 +34,10 @@ demo: build
 
 bench: build
 	bench/run.sh $(BUILD)
+
+# The picture of the window in the README: the demo's candidates, drawn offscreen.
+screenshot: build
+	tools/demo.sh $(BUILD) --picture docs/window.png
 
 clean:
 	rm -rf $(BUILD)
