@@ -156,6 +156,7 @@ TEST(MakeDownloadList, ListsNewerEntriesInOrderAndOneOfEachName) {
   f.frm->MakeDownloadList();
   EXPECT_TRUE(f.view.listBox1.empty());
   EXPECT_FALSE(f.view.updateButtonVisible);
+  EXPECT_TRUE(f.view.infos.empty()) << "the window shows its empty list, no box";
 }
 
 }  // namespace
