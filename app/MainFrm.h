@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/ServiceNames.h"
 #include "data/Cversion_tb.h"
 #include "net/Proxy.h"
 #include "ui/View.h"
@@ -152,12 +153,5 @@ class TMainFrm : public ViewEvents {
 
 // The candidate's line in the two lists: FILENAME + " Ver " + VER_NO (or REVISE_NO).
 std::string CandidateLine(const STVersion_tb& v);
-
-// Names from the service are relative to the program folder: an absolute name or a ".."
-// segment ("/" and "\" both separate) would reach outside it.
-bool IsConfinedName(const std::string& name);
-
-// "\" from the service is a separator too.
-std::string ToLocalSeparators(std::string path);
 
 }  // namespace qvu

@@ -378,24 +378,38 @@ TEST_F(UpdateRun, EmptyListEndsWithItsNotice) {
   EXPECT_EQ(r.err, "");
 }
 
-TEST_F(UpdateRun, NamesThatLeaveTheProgramFolderAreNeverPlanned) {
+TEST_F(UpdateRun, NamesThatLeaveTheProgramFolderOrReachItsWorkFoldersAreNeverPlanned) {
+  // Each name as a folder entry's and a file's FILENAME, as ZIPFILENAME and as DIRECTORY.
+  // Planned, "." made the program folder the target (the undo deleted it), "images/."
+  // emptied images/, and "tmp" copied the program folder into its own tmp/.
+  WriteFile(P("images/own.png"), "the shop's own");
+  WriteFile(P("shop.dat"), "shop data");
   Settings();
-  ServeList({
-      {{"FILENAME", "../evil.txt"}, {"ZIPFILENAME", "evil.txt"}},
-      {{"FILENAME", "..\\evil.txt"}, {"ZIPFILENAME", "evil.txt"}},
-      {{"FILENAME", "evil.txt"}, {"ZIPFILENAME", "../../evil.zip"}},
-      {{"FILENAME", "evil.txt"}, {"ZIPFILENAME", "evil.txt"}, {"DIRECTORY", "/tmp"}},
-      {{"FILENAME", "evil.txt"}, {"ZIPFILENAME", "evil.txt"}, {"DIRECTORY", "sub/../.."}},
-      {{"FILENAME", ""}, {"ZIPFILENAME", "evil.txt"}},
-      {{"FILENAME", "good.txt"}, {"ZIPFILENAME", "good.txt"}},
-  });
+  std::vector<Entry> list;
+  for (const char* name : {"../evil.txt", "..\\evil.txt", "/tmp", "C:\\evil", "sub/../..", ".", "./.",
+                           "images/.", "a/..", "tmp", "a/../tmp", "tmp\\sub", "NEWFILE", "NEWFILE/x"}) {
+    list.push_back({{"FILENAME", name}, {"ZIPFILENAME", "evil.zip"}, {"NOTE", "directory"},
+                    {"FILE_DT", "2099/01/01 00:00:00"}});
+    list.push_back({{"FILENAME", name}, {"ZIPFILENAME", "evil.txt"}});
+    list.push_back({{"FILENAME", "evil.txt"}, {"ZIPFILENAME", name}});
+    list.push_back({{"FILENAME", "evil.txt"}, {"ZIPFILENAME", "evil.txt"}, {"DIRECTORY", name}});
+  }
+  list.push_back({{"FILENAME", ""}, {"ZIPFILENAME", "evil.txt"}});
+  list.push_back({{"FILENAME", "good.txt"}, {"ZIPFILENAME", "good.txt"}, {"DIRECTORY", "docs/"}});
+  ServeList(list);
   service_.SetFile("evil.txt", "evil");
+  service_.SetFile("evil.zip", MakeZip({{"evil.txt", "evil"}}));
   service_.SetFile("good.txt", "good");
+  auto before = Snapshot(folder_->path());
+
   RunResult r = Run({"APP"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.find("evil"), std::string::npos) << r.out;
   EXPECT_THAT(r.out, HasSubstr("1件中 1件更新しました\n"));
-  EXPECT_THAT(r.out, Not(HasSubstr("evil")));
-  EXPECT_EQ(ReadFile(P("good.txt")), "good");
+  before.push_back({"docs/good.txt", "good"});
+  std::sort(before.begin(), before.end());
+  EXPECT_EQ(Snapshot(folder_->path()), before) << "only the good entry changed anything";
   EXPECT_TRUE(RequestsTo("/zeph/files/file/evil").empty());
   EXPECT_FALSE(fs::exists(folder_->path() + "../evil.txt"));
 }
