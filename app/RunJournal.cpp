@@ -260,6 +260,19 @@ RunJournal::~RunJournal() = default;
 
 std::string RunJournal::path() const { return workFolder_ + kJournalFileName; }
 
+RunJournal::Open RunJournal::LockAndRead(const std::string& workFolder, std::unique_ptr<LockedFile>& file,
+                                         std::string& bytes) {
+  switch (LockedFile::Acquire(workFolder + kJournalFileName, file)) {
+    case LockedFile::Status::Held:
+      return file->ReadAll(bytes, kMaxJournalSize) ? Open::Held : Open::Unreadable;
+    case LockedFile::Status::Busy:
+      return Open::Busy;
+    case LockedFile::Status::Failed:
+      break;
+  }
+  return Open::Failed;
+}
+
 RunJournal::Open RunJournal::Begin(const std::string& workFolder, const std::string& programFolder,
                                    const JournalContent& plan, std::unique_ptr<RunJournal>& journal) {
   journal.reset();
@@ -270,16 +283,9 @@ RunJournal::Open RunJournal::Begin(const std::string& workFolder, const std::str
     return Open::Failed;
 
   std::unique_ptr<LockedFile> file;
-  switch (LockedFile::Acquire(workFolder + kJournalFileName, file)) {
-    case LockedFile::Status::Held:
-      break;
-    case LockedFile::Status::Busy:
-      return Open::Busy;
-    case LockedFile::Status::Failed:
-      return Open::Failed;
-  }
   std::string existing;
-  if (!file->ReadAll(existing, kMaxJournalSize)) return Open::Failed;
+  const Open locked = LockAndRead(workFolder, file, existing);
+  if (locked != Open::Held) return locked == Open::Busy ? Open::Busy : Open::Failed;
   // Another copy's interrupted run, left since this one started: the next start takes it
   // back, and it must not be written over.
   if (!existing.empty()) return Open::Busy;
@@ -294,16 +300,9 @@ RunJournal::Open RunJournal::Begin(const std::string& workFolder, const std::str
 RunJournal::Open RunJournal::Resume(const std::string& workFolder, std::unique_ptr<RunJournal>& journal) {
   journal.reset();
   std::unique_ptr<LockedFile> file;
-  switch (LockedFile::Acquire(workFolder + kJournalFileName, file)) {
-    case LockedFile::Status::Held:
-      break;
-    case LockedFile::Status::Busy:
-      return Open::Busy;
-    case LockedFile::Status::Failed:
-      return Open::Failed;
-  }
   std::string bytes;
-  if (!file->ReadAll(bytes, kMaxJournalSize)) return Open::Unreadable;
+  const Open locked = LockAndRead(workFolder, file, bytes);
+  if (locked != Open::Held) return locked;
   JournalContent content;
   switch (ParseJournal(bytes, content)) {
     case JournalRead::Ok:

@@ -98,6 +98,8 @@ class RunJournal {
 
  private:
   RunJournal(std::unique_ptr<LockedFile> file, std::string workFolder, JournalContent content);
+  // Takes the lock of the journal in `workFolder` and reads what it holds.
+  static Open LockAndRead(const std::string& workFolder, std::unique_ptr<LockedFile>& file, std::string& bytes);
 
   std::unique_ptr<LockedFile> file_;
   std::string workFolder_;

@@ -267,6 +267,18 @@ std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& fol
   return files;
 }
 
+std::string PeImage(const std::string& version) {
+  return ReadFile(std::string(QVU_E2E_PE_DIR) + "/app-" + version + ".exe");
+}
+
+std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& files) {
+  TempFolder dir("qvu-zip");
+  for (const auto& [name, content] : files) WriteFile(dir / ("src/" + name), content);
+  std::string cmd = "cd '" + dir / "src" + "' && zip -qr ../a.zip .";
+  if (std::system(cmd.c_str()) != 0) throw HarnessError("zip failed: " + cmd);
+  return ReadFile(dir / "a.zip");
+}
+
 FolderState StateOf(const std::string& folder, const std::vector<std::string>& skip) {
   FolderState state;
   for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {

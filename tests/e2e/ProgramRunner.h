@@ -87,6 +87,12 @@ void WriteFile(const std::string& path, const std::string& content);
 // files over 64 bytes).
 std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& folder);
 
+// A program image of the given file version, built with the tests (QVU_E2E_PE_DIR).
+std::string PeImage(const std::string& version);
+// An archive made by Info-ZIP's zip from files (relative path, content) laid out in a
+// scratch folder.
+std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& files);
+
 // A folder as the shop sees it: every folder and file below it by relative path, a file with
 // its content (by digest) and revision number. Entries named in `skip` (relative paths) are
 // left out with what lies below them.

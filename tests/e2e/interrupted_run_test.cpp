@@ -27,20 +27,6 @@ const char* const kListPath = "/quelta/api/office/gvermgr";
 const char* const kRestoreFailed = "の復元に失敗しました。次回の起動時に再試行します";
 const char* const kAnotherUpdate = "は別のバージョンアップで使用中です";
 
-std::string PeImage(const std::string& version) {
-  return ReadFile(std::string(QVU_E2E_PE_DIR) + "/app-" + version + ".exe");
-}
-
-std::string MakeZip(const std::string& scratch, const std::vector<std::pair<std::string, std::string>>& files) {
-  fs::remove_all(scratch);
-  for (const auto& [name, content] : files) WriteFile(scratch + "/src/" + name, content);
-  std::string cmd = "cd '" + scratch + "/src' && zip -qr ../a.zip .";
-  EXPECT_EQ(std::system(cmd.c_str()), 0);
-  std::string bytes = ReadFile(scratch + "/a.zip");
-  fs::remove_all(scratch);
-  return bytes;
-}
-
 // Old enough for every entry of the list below that carries a FILE_DT.
 void MakeOld(const std::string& path) {
   const struct timespec times[2] = {{1577836800, 0}, {1577836800, 0}};  // 2020-01-01 UTC
@@ -70,7 +56,6 @@ std::vector<std::string> Lines(const std::string& file) {
 class InterruptedRun : public ::testing::Test {
  protected:
   InterruptedRun() : cert_(CertificateAuthority::Shared().Issue("localhost")), service_(cert_) {
-    const std::string scratch = scratch_ / "zip";
     const std::vector<Entry> list = {
         {{"FILENAME", "app.exe"}, {"ZIPFILENAME", "app.exe"}, {"VER_NO", "1.2.0.5"}},
         {{"FILENAME", "a.txt"}, {"ZIPFILENAME", "a.txt"}, {"FILE_DT", kListed}},
@@ -92,12 +77,12 @@ class InterruptedRun : public ::testing::Test {
     service_.SetFile("b.txt", "new b");
     service_.SetFile("data.bin", std::string(300000, 'e'));
     service_.SetFile("conf.ini", "[new]\n");
-    service_.SetFile("readme.zip", MakeZip(scratch, {{"readme.txt", "new readme"}}));
-    service_.SetFile("tool.zip", MakeZip(scratch, {{"tool.exe", "new tool"}}));
+    service_.SetFile("readme.zip", MakeZip({{"readme.txt", "new readme"}}));
+    service_.SetFile("tool.zip", MakeZip({{"tool.exe", "new tool"}}));
     service_.SetFile("new1.txt", "new one");
     service_.SetFile("new2.txt", "new two");
     service_.SetFile("c.txt", "new c");
-    service_.SetFile("images.zip", MakeZip(scratch, {{"images/a.png", "new a.png"}, {"images/sub/b.png", "b.png"}}));
+    service_.SetFile("images.zip", MakeZip({{"images/a.png", "new a.png"}, {"images/sub/b.png", "b.png"}}));
     service_.SetFile("lib.dll", "new lib");
     settingsDb_ = scratch_ / "SERVER.MDB";
     MakeSettingsDb(settingsDb_, SettingsRows("localhost:" + std::to_string(service_.Port())));

@@ -27,22 +27,6 @@ using ::testing::Not;
 const char* const kListPath = "/quelta/api/office/gvermgr";
 const char* const kLogPath = "/quelta/api/office/sverlog";
 
-std::string PeImage(const std::string& version) {
-  return ReadFile(std::string(QVU_E2E_PE_DIR) + "/app-" + version + ".exe");
-}
-
-// An archive made by Info-ZIP's zip from files laid out in a scratch folder.
-std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& files) {
-  std::string dir = fs::temp_directory_path() / ("qvu-zip-" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  for (const auto& [name, content] : files) WriteFile(dir + "/src/" + name, content);
-  std::string cmd = "cd '" + dir + "/src' && zip -qr ../a.zip .";
-  EXPECT_EQ(std::system(cmd.c_str()), 0);
-  std::string bytes = ReadFile(dir + "/a.zip");
-  fs::remove_all(dir);
-  return bytes;
-}
-
 // An X display number that nothing answers on: no socket in /tmp/.X11-unix, no abstract
 // socket of that name in this network namespace, nothing on its TCP port.
 int UnusedDisplayNumber() {

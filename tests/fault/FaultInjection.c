@@ -140,188 +140,77 @@ static int Lie(int result, const char* from) {
   return result;
 }
 
-int rename(const char* from, const char* to) {
-  static int (*real)(const char*, const char*);
-  if (!real) real = Real("rename");
-  char a[PATH_MAX], b[PATH_MAX];
-  Resolve(AT_FDCWD, from, a, sizeof a);
-  Resolve(AT_FDCWD, to, b, sizeof b);
-  CHECK("rename", a, b);
-  return Lie(real(from, to), a);
-}
+// An interposer for a call that changes the entry `path` names (relative to `dirfd`).
+#define PATH_CALL(name, params, dirfd, path, args) \
+  int name params {                                 \
+    static int(*real) params;                       \
+    if (!real) real = Real(#name);                  \
+    char a[PATH_MAX];                               \
+    Resolve(dirfd, path, a, sizeof a);              \
+    CHECK(#name, a, "");                            \
+    return real args;                               \
+  }
 
-int renameat(int fromfd, const char* from, int tofd, const char* to) {
-  static int (*real)(int, const char*, int, const char*);
-  if (!real) real = Real("renameat");
-  char a[PATH_MAX], b[PATH_MAX];
-  Resolve(fromfd, from, a, sizeof a);
-  Resolve(tofd, to, b, sizeof b);
-  CHECK("renameat", a, b);
-  return Lie(real(fromfd, from, tofd, to), a);
-}
+// An interposer for a rename from `from` (relative to `fromfd`) to `to` (relative to `tofd`).
+#define RENAME_CALL(name, params, fromfd, from, tofd, to, args) \
+  int name params {                                              \
+    static int(*real) params;                                    \
+    if (!real) real = Real(#name);                               \
+    char a[PATH_MAX], b[PATH_MAX];                               \
+    Resolve(fromfd, from, a, sizeof a);                          \
+    Resolve(tofd, to, b, sizeof b);                              \
+    CHECK(#name, a, b);                                          \
+    return Lie(real args, a);                                    \
+  }
 
-int renameat2(int fromfd, const char* from, int tofd, const char* to, unsigned int flags) {
-  static int (*real)(int, const char*, int, const char*, unsigned int);
-  if (!real) real = Real("renameat2");
-  char a[PATH_MAX], b[PATH_MAX];
-  Resolve(fromfd, from, a, sizeof a);
-  Resolve(tofd, to, b, sizeof b);
-  CHECK("renameat2", a, b);
-  return Lie(real(fromfd, from, tofd, to, flags), a);
-}
-
-int link(const char* from, const char* to) {
-  static int (*real)(const char*, const char*);
-  if (!real) real = Real("link");
-  char a[PATH_MAX], b[PATH_MAX];
-  Resolve(AT_FDCWD, from, a, sizeof a);
-  Resolve(AT_FDCWD, to, b, sizeof b);
-  CHECK("link", b, "");
-  return real(from, to);
-}
-
-int linkat(int fromfd, const char* from, int tofd, const char* to, int flags) {
-  static int (*real)(int, const char*, int, const char*, int);
-  if (!real) real = Real("linkat");
-  char b[PATH_MAX];
-  Resolve(tofd, to, b, sizeof b);
-  CHECK("linkat", b, "");
-  return real(fromfd, from, tofd, to, flags);
-}
-
-int symlink(const char* target, const char* path) {
-  static int (*real)(const char*, const char*);
-  if (!real) real = Real("symlink");
-  char a[PATH_MAX];
-  Resolve(AT_FDCWD, path, a, sizeof a);
-  CHECK("symlink", a, "");
-  return real(target, path);
-}
-
-int symlinkat(const char* target, int dirfd, const char* path) {
-  static int (*real)(const char*, int, const char*);
-  if (!real) real = Real("symlinkat");
-  char a[PATH_MAX];
-  Resolve(dirfd, path, a, sizeof a);
-  CHECK("symlinkat", a, "");
-  return real(target, dirfd, path);
-}
-
-int unlink(const char* path) {
-  static int (*real)(const char*);
-  if (!real) real = Real("unlink");
-  char a[PATH_MAX];
-  Resolve(AT_FDCWD, path, a, sizeof a);
-  CHECK("unlink", a, "");
-  return real(path);
-}
-
-int unlinkat(int dirfd, const char* path, int flags) {
-  static int (*real)(int, const char*, int);
-  if (!real) real = Real("unlinkat");
-  char a[PATH_MAX];
-  Resolve(dirfd, path, a, sizeof a);
-  CHECK("unlinkat", a, "");
-  return real(dirfd, path, flags);
-}
-
-int remove(const char* path) {
-  static int (*real)(const char*);
-  if (!real) real = Real("remove");
-  char a[PATH_MAX];
-  Resolve(AT_FDCWD, path, a, sizeof a);
-  CHECK("remove", a, "");
-  return real(path);
-}
-
-int rmdir(const char* path) {
-  static int (*real)(const char*);
-  if (!real) real = Real("rmdir");
-  char a[PATH_MAX];
-  Resolve(AT_FDCWD, path, a, sizeof a);
-  CHECK("rmdir", a, "");
-  return real(path);
-}
-
-int mkdir(const char* path, mode_t mode) {
-  static int (*real)(const char*, mode_t);
-  if (!real) real = Real("mkdir");
-  char a[PATH_MAX];
-  Resolve(AT_FDCWD, path, a, sizeof a);
-  CHECK("mkdir", a, "");
-  return real(path, mode);
-}
-
-int mkdirat(int dirfd, const char* path, mode_t mode) {
-  static int (*real)(int, const char*, mode_t);
-  if (!real) real = Real("mkdirat");
-  char a[PATH_MAX];
-  Resolve(dirfd, path, a, sizeof a);
-  CHECK("mkdirat", a, "");
-  return real(dirfd, path, mode);
-}
+RENAME_CALL(rename, (const char* from, const char* to), AT_FDCWD, from, AT_FDCWD, to, (from, to))
+RENAME_CALL(renameat, (int fromfd, const char* from, int tofd, const char* to), fromfd, from, tofd, to,
+            (fromfd, from, tofd, to))
+RENAME_CALL(renameat2, (int fromfd, const char* from, int tofd, const char* to, unsigned int flags), fromfd,
+            from, tofd, to, (fromfd, from, tofd, to, flags))
+PATH_CALL(link, (const char* from, const char* to), AT_FDCWD, to, (from, to))
+PATH_CALL(linkat, (int fromfd, const char* from, int tofd, const char* to, int flags), tofd, to,
+          (fromfd, from, tofd, to, flags))
+PATH_CALL(symlink, (const char* target, const char* path), AT_FDCWD, path, (target, path))
+PATH_CALL(symlinkat, (const char* target, int dirfd, const char* path), dirfd, path, (target, dirfd, path))
+PATH_CALL(unlink, (const char* path), AT_FDCWD, path, (path))
+PATH_CALL(unlinkat, (int dirfd, const char* path, int flags), dirfd, path, (dirfd, path, flags))
+PATH_CALL(remove, (const char* path), AT_FDCWD, path, (path))
+PATH_CALL(rmdir, (const char* path), AT_FDCWD, path, (path))
+PATH_CALL(mkdir, (const char* path, mode_t mode), AT_FDCWD, path, (path, mode))
+PATH_CALL(mkdirat, (int dirfd, const char* path, mode_t mode), dirfd, path, (dirfd, path, mode))
+PATH_CALL(setxattr, (const char* path, const char* name, const void* value, size_t size, int flags), AT_FDCWD,
+          path, (path, name, value, size, flags))
+PATH_CALL(lsetxattr, (const char* path, const char* name, const void* value, size_t size, int flags), AT_FDCWD,
+          path, (path, name, value, size, flags))
 
 // The open calls count only when they may create a file. (__O_TMPFILE includes the bit of
 // O_DIRECTORY, which alone creates nothing.)
 static int Creates(int flags) { return (flags & O_CREAT) || (flags & __O_TMPFILE) == __O_TMPFILE; }
 
-#define OPEN_AT(name)                                              \
-  int name(int dirfd, const char* path, int flags, ...) {         \
-    static int (*real)(int, const char*, int, ...);               \
-    if (!real) real = Real(#name);                                 \
-    mode_t mode = 0;                                               \
-    if (Creates(flags)) {                                          \
-      va_list ap;                                                  \
-      va_start(ap, flags);                                         \
-      mode = va_arg(ap, mode_t);                                   \
-      va_end(ap);                                                  \
-      char a[PATH_MAX];                                            \
-      Resolve(dirfd, path, a, sizeof a);                           \
-      CHECK("open", a, "");                                        \
-    }                                                              \
-    return real(dirfd, path, flags, mode);                         \
+#define OPEN_CALL(name, params, dirfd, args)    \
+  int name params {                               \
+    static int(*real) params;                     \
+    if (!real) real = Real(#name);                \
+    mode_t mode = 0;                              \
+    if (Creates(flags)) {                         \
+      va_list ap;                                 \
+      va_start(ap, flags);                        \
+      mode = va_arg(ap, mode_t);                  \
+      va_end(ap);                                 \
+      char a[PATH_MAX];                           \
+      Resolve(dirfd, path, a, sizeof a);          \
+      CHECK("open", a, "");                       \
+    }                                             \
+    return real args;                             \
   }
-#define OPEN(name)                                                 \
-  int name(const char* path, int flags, ...) {                     \
-    static int (*real)(const char*, int, ...);                     \
-    if (!real) real = Real(#name);                                 \
-    mode_t mode = 0;                                               \
-    if (Creates(flags)) {                                          \
-      va_list ap;                                                  \
-      va_start(ap, flags);                                         \
-      mode = va_arg(ap, mode_t);                                   \
-      va_end(ap);                                                  \
-      char a[PATH_MAX];                                            \
-      Resolve(AT_FDCWD, path, a, sizeof a);                        \
-      CHECK("open", a, "");                                        \
-    }                                                              \
-    return real(path, flags, mode);                                \
-  }
-OPEN(open)
-OPEN(open64)
-OPEN_AT(openat)
-OPEN_AT(openat64)
+OPEN_CALL(open, (const char* path, int flags, ...), AT_FDCWD, (path, flags, mode))
+OPEN_CALL(open64, (const char* path, int flags, ...), AT_FDCWD, (path, flags, mode))
+OPEN_CALL(openat, (int dirfd, const char* path, int flags, ...), dirfd, (dirfd, path, flags, mode))
+OPEN_CALL(openat64, (int dirfd, const char* path, int flags, ...), dirfd, (dirfd, path, flags, mode))
 
 int creat(const char* path, mode_t mode) { return open(path, O_CREAT | O_WRONLY | O_TRUNC, mode); }
 int creat64(const char* path, mode_t mode) { return open(path, O_CREAT | O_WRONLY | O_TRUNC, mode); }
-
-int setxattr(const char* path, const char* name, const void* value, size_t size, int flags) {
-  static int (*real)(const char*, const char*, const void*, size_t, int);
-  if (!real) real = Real("setxattr");
-  char a[PATH_MAX];
-  Resolve(AT_FDCWD, path, a, sizeof a);
-  CHECK("setxattr", a, "");
-  return real(path, name, value, size, flags);
-}
-
-int lsetxattr(const char* path, const char* name, const void* value, size_t size, int flags) {
-  static int (*real)(const char*, const char*, const void*, size_t, int);
-  if (!real) real = Real("lsetxattr");
-  char a[PATH_MAX];
-  Resolve(AT_FDCWD, path, a, sizeof a);
-  CHECK("lsetxattr", a, "");
-  return real(path, name, value, size, flags);
-}
 
 int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
   static int (*real)(int, const char*, const void*, size_t, int);
@@ -359,26 +248,17 @@ static int FsyncFault(int fd) {
   return 0;
 }
 
-int fsync(int fd) {
-  static int (*real)(int);
-  if (!real) real = Real("fsync");
-  int err = FsyncFault(fd);
-  if (err < 0) return 0;
-  if (err) {
-    errno = err;
-    return -1;
+#define SYNC_CALL(name)           \
+  int name(int fd) {              \
+    static int (*real)(int);      \
+    if (!real) real = Real(#name); \
+    int err = FsyncFault(fd);     \
+    if (err < 0) return 0;        \
+    if (err) {                    \
+      errno = err;                \
+      return -1;                  \
+    }                             \
+    return real(fd);              \
   }
-  return real(fd);
-}
-
-int fdatasync(int fd) {
-  static int (*real)(int);
-  if (!real) real = Real("fdatasync");
-  int err = FsyncFault(fd);
-  if (err < 0) return 0;
-  if (err) {
-    errno = err;
-    return -1;
-  }
-  return real(fd);
-}
+SYNC_CALL(fsync)
+SYNC_CALL(fdatasync)
