@@ -8,7 +8,9 @@
 //    _errorMessage; none lets an exception out, except the conversion error of a FILE_DT
 //    that is not a date-time, which leaves the plan on purpose (the entry point shows it).
 //  - During the update run both buttons are hidden and a close request is refused, so a run
-//    is never started twice nor cut off half applied.
+//    is never started twice nor cut off half applied by the user.
+//  - Nothing in the program folder changes without the run's journal (RunJournal.h) saying
+//    first how to take it back; a run cut off anyway is taken back by the next start.
 #pragma once
 
 #include <cstdint>

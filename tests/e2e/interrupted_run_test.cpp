@@ -203,7 +203,8 @@ TEST_F(InterruptedRun, AKillAtAnyChangeLeavesTheFolderAsBeforeOrAsAfterTheRun) {
   const std::vector<std::string> table = TraceCleanRun(*clean);
   const auto after = State(clean->path());
   ASSERT_FALSE(fs::exists(clean->path() + "tmp"));
-  ASSERT_EQ(Run(*clean, "n\n").out, "") << "the applied run is current";
+  const std::string current = Run(*clean, "n\n").out;
+  ASSERT_EQ(current.find("images"), std::string::npos) << "the applied run is current: " << current;
   ASSERT_GT(table.size(), 60u) << "the sweep covers the whole run";
   const long lastPlacement = LastPlacement(table, fs::canonical(clean->path()).string());
 
@@ -222,7 +223,7 @@ TEST_F(InterruptedRun, AKillAtAnyChangeLeavesTheFolderAsBeforeOrAsAfterTheRun) {
     const bool asBefore = state == before, asAfter = state == after;
     EXPECT_TRUE(asBefore || asAfter) << "as before:\n" << Difference(state, before) << "as after:\n" << Difference(state, after);
     EXPECT_FALSE(fs::exists(folder->path() + "tmp"));
-    EXPECT_EQ(next.out, asAfter ? "" : listing.out) << "the next plan lists what is still to do";
+    EXPECT_EQ(next.out, asAfter ? current : listing.out) << "the next plan lists what is still to do";
     // Once the run stands, every later kill leaves it standing; it stands only once every
     // candidate is in place.
     if (firstAfter > 0) {
