@@ -223,13 +223,13 @@ int fsetxattr(int fd, const char* name, const void* value, size_t size, int flag
 
 // The failure QVU_FAULT_FSYNC asks for on this descriptor, or 0.
 static int FsyncFault(int fd) {
-  const char* spec = getenv("QVU_FAULT_FSYNC");
+  const char* wanted = getenv("QVU_FAULT_FSYNC");
   const char* root = getenv("QVU_FAULT_ROOT");
-  if (spec == NULL || root == NULL || *root == '\0') return 0;
-  const char* colon = strchr(spec, ':');
+  if (wanted == NULL || root == NULL || *root == '\0') return 0;
+  const char* colon = strchr(wanted, ':');
   if (colon == NULL) return 0;
   struct stat st;
-  if (strcmp(spec, "skip:any") == 0) {
+  if (strcmp(wanted, "skip:any") == 0) {
     char p[PATH_MAX];
     FdPath(fd, p, sizeof p);
     return Below(p, root) ? -1 : 0;
@@ -240,11 +240,11 @@ static int FsyncFault(int fd) {
   char path[PATH_MAX];
   FdPath(fd, path, sizeof path);
   if (!Below(path, root)) return 0;
-  size_t n = (size_t)(colon - spec);
-  if (n == 3 && strncmp(spec, "EIO", n) == 0) return EIO;
-  if (n == 6 && strncmp(spec, "EINVAL", n) == 0) return EINVAL;
-  if (n == 5 && strncmp(spec, "EROFS", n) == 0) return EROFS;
-  if (n == 7 && strncmp(spec, "ENOTSUP", n) == 0) return ENOTSUP;
+  size_t n = (size_t)(colon - wanted);
+  if (n == 3 && strncmp(wanted, "EIO", n) == 0) return EIO;
+  if (n == 6 && strncmp(wanted, "EINVAL", n) == 0) return EINVAL;
+  if (n == 5 && strncmp(wanted, "EROFS", n) == 0) return EROFS;
+  if (n == 7 && strncmp(wanted, "ENOTSUP", n) == 0) return ENOTSUP;
   return 0;
 }
 
