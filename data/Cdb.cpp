@@ -1,6 +1,8 @@
 #include "data/Cdb.h"
 
-#include <sys/stat.h>
+#include <system_error>
+
+#include "support/Utf8Path.h"
 
 namespace qvu {
 namespace {
@@ -19,9 +21,10 @@ std::string CDB::ConnectionString(const std::string& path) {
 
 bool CDB::Connect() {
   const std::string path = _directory + _fileName;
-  struct stat st;
+  std::error_code ec;
   // A folder is not a file, as the platform's file-exists check has it.
-  if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+  const auto type = std::filesystem::status(Utf8Path(path), ec).type();
+  if (ec || type == std::filesystem::file_type::not_found || type == std::filesystem::file_type::directory) {
     _errorCode = 0;
     _errorMessage = path + "が見つかりませんでした";
     return false;

@@ -1,51 +1,22 @@
 // The connection layer that stands in for ADO with the Jet 4.0 provider: a connection opened
-// from an ADO connection string and a read-only data set over one SELECT, both over
-// mdbtools' libmdb and libmdbsql.
+// from an ADO connection string and a read-only data set over one SELECT, over the engine
+// CMake builds in (JetEngine.h).
 //
-// Failures are thrown in the three kinds ADO reports: EJetOleError (an HRESULT and the
-// engine's message), EJetAdoError (a message of the ADO layer), EJetError (anything else
-// with a message). Nothing else is thrown.
-//
-// libmdb is not hardened against damaged files (some make it loop without end), so
-// every reading it does runs in a short-lived child process with a time limit; a child that
-// dies or overruns is a damaged file, never a crash or a hang of the program. The file's
-// header and version are checked here before libmdb sees the file, and the database
-// password, which libmdb ignores, is checked here too.
+// The layer itself checks the file's header and version before the engine sees the file,
+// and the database password, which neither engine is trusted with; the engine only reads
+// rows, apart from the program and with a time limit (JetIsolation.h). Failures are thrown
+// in the kinds of JetErrors.h, and nothing else is thrown.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "data/JetErrors.h"
 #include "support/Variant.h"
 
 namespace qvu {
-
-class EJetError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-class EJetOleError : public EJetError {
- public:
-  EJetOleError(int32_t hresult, const std::string& message) : EJetError(message), hresult(hresult) {}
-  int32_t hresult;
-};
-
-class EJetAdoError : public EJetError {
- public:
-  using EJetError::EJetError;
-};
-
-// The engine's result codes the layer reports.
-constexpr int32_t kJetErrUnspecified = static_cast<int32_t>(0x80004005);  // format, file access
-constexpr int32_t kJetErrNoTable = static_cast<int32_t>(0x80040E37);
-constexpr int32_t kJetErrBadPassword = static_cast<int32_t>(0x80040E4D);
-constexpr int32_t kJetErrSyntax = static_cast<int32_t>(0x80040E14);
-constexpr int32_t kJetErrNoValue = static_cast<int32_t>(0x80040E10);  // unknown column in a SELECT
-constexpr int32_t kJetErrNoProvider = static_cast<int32_t>(0x800A0E7A);
 
 // ADO's lock types, one byte as the platform declares them. The layer never writes, so every
 // data set is read-only whatever it is given.
@@ -69,12 +40,14 @@ class TJetConnection {
   void Open();
   void Close() noexcept { connected_ = false; }
   bool Connected() const { return connected_; }
-  // The database path of the open connection.
+  // The database path of the open connection, and the password it was opened with.
   const std::string& Path() const { return path_; }
+  const std::string& Password() const { return password_; }
 
  private:
   bool connected_ = false;
   std::string path_;
+  std::string password_;
 };
 
 // A client-side static snapshot of one SELECT: every row is read when it opens, so the

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <optional>
 
+#include "support/Common.h"
+
 namespace qvu {
 namespace {
 
@@ -71,24 +73,6 @@ std::array<uint8_t, 4> DateMask(const std::array<uint8_t, 128>& plain) {
           static_cast<uint8_t>(u >> 24)};
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xc0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3f));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xe0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (cp & 0x3f));
-  } else {
-    out += static_cast<char>(0xf0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-    out += static_cast<char>(0x80 | (cp & 0x3f));
-  }
-}
-
 // Code points of valid UTF-8 (no surrogates, no overlong forms); nullopt otherwise.
 std::optional<std::u32string> DecodeUtf8(const std::string& text) {
   std::u32string out;
@@ -120,7 +104,9 @@ bool JetDecodePassword(std::span<const uint8_t> page, std::string& password) {
   const uint8_t* field = plain.data() + (kPasswordOffset - kMaskOffset);
   password.clear();
   if (layout.jet3) {
-    for (size_t i = 0; i < layout.fieldBytes && field[i] != 0; ++i) AppendUtf8(password, field[i]);
+    std::u16string latin1;
+    for (size_t i = 0; i < layout.fieldBytes && field[i] != 0; ++i) latin1 += static_cast<char16_t>(field[i]);
+    password = Utf16ToUtf8(latin1);
     return true;
   }
   std::array<uint8_t, 4> dateMask = DateMask(plain);
@@ -131,16 +117,8 @@ bool JetDecodePassword(std::span<const uint8_t> page, std::string& password) {
     if (unit == 0) break;
     units += unit;
   }
-  for (size_t i = 0; i < units.size(); ++i) {
-    uint32_t cp = units[i];
-    if (cp >= 0xd800 && cp < 0xdc00 && i + 1 < units.size() && units[i + 1] >= 0xdc00 &&
-        units[i + 1] < 0xe000) {
-      cp = 0x10000 + ((cp - 0xd800) << 10) + (units[++i] - 0xdc00);
-    } else if (cp >= 0xd800 && cp < 0xe000) {
-      cp = 0xfffd;  // a lone surrogate cannot be written as UTF-8, and never matches a given text
-    }
-    AppendUtf8(password, cp);
-  }
+  // A lone surrogate cannot be written as UTF-8; its U+FFFD never matches a given text.
+  password = Utf16ToUtf8(units);
   return true;
 }
 
@@ -157,15 +135,7 @@ bool JetEncodePassword(std::span<uint8_t> page, const std::string& password) {
       field[i] = static_cast<uint8_t>((*points)[i]);
     }
   } else {
-    std::u16string units;
-    for (char32_t cp : *points) {
-      if (cp >= 0x10000) {
-        units += static_cast<char16_t>(0xd800 + ((cp - 0x10000) >> 10));
-        units += static_cast<char16_t>(0xdc00 + ((cp - 0x10000) & 0x3ff));
-      } else {
-        units += static_cast<char16_t>(cp);
-      }
-    }
+    const std::u16string units = Utf8ToUtf16(password);
     if (units.size() > kJetPasswordMaxLength) return false;
     for (size_t i = 0; i < units.size(); ++i) {
       field[2 * i] = static_cast<uint8_t>(units[i]);

@@ -97,24 +97,49 @@ bool EndsWithText(const std::string& suffix, const std::string& text) {
 }
 
 int CompareOrdinalUtf16(const std::string& a, const std::string& b) {
-  auto units = [](const std::string& s) {
-    std::vector<char16_t> u;
-    for (char32_t cp : CodePoints(s)) {
-      if (cp >= 0x10000) {
-        cp -= 0x10000;
-        u.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-        u.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-      } else {
-        u.push_back(static_cast<char16_t>(cp));
-      }
+  std::u16string ua = Utf8ToUtf16(a), ub = Utf8ToUtf16(b);
+  return ua < ub ? -1 : ua > ub ? 1 : 0;
+}
+
+std::u16string Utf8ToUtf16(const std::string& text) {
+  std::u16string out;
+  for (char32_t cp : CodePoints(text)) {
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
     }
-    return u;
-  };
-  std::vector<char16_t> ua = units(a), ub = units(b);
-  size_t n = std::min(ua.size(), ub.size());
-  for (size_t i = 0; i < n; ++i)
-    if (ua[i] != ub[i]) return ua[i] < ub[i] ? -1 : 1;
-  return ua.size() < ub.size() ? -1 : ua.size() > ub.size() ? 1 : 0;
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(const std::u16string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t cp = text[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+    else if (cp >= 0xD800 && cp < 0xE000)
+      cp = 0xFFFD;
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
 }
 
 std::string Trim(const std::string& text) {

@@ -23,6 +23,11 @@ bool EndsWithText(const std::string& suffix, const std::string& text);
 // them; < 0, 0 or > 0.
 int CompareOrdinalUtf16(const std::string& a, const std::string& b);
 
+// UTF-8 to UTF-16 code units; an invalid byte stands for the character of its value.
+std::u16string Utf8ToUtf16(const std::string& text);
+// UTF-16 code units to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf16ToUtf8(const std::u16string& text);
+
 // Without the blanks, tabs and line ends around it.
 std::string Trim(const std::string& text);
 

@@ -61,6 +61,17 @@ TEST(CompareOrdinalUtf16, ComparesCodeUnitsNotBytes) {
   EXPECT_GT(CompareOrdinalUtf16("\xEF\xBC\xA1", "\xF0\x9F\x98\x80"), 0);
 }
 
+TEST(Utf16, ConvertsBothWaysAndKeepsWhatIsBroken) {
+  const std::pair<std::string, std::u16string> cases[] = {
+      {"", u""}, {"abc", u"abc"}, {"設定", u"設定"}, {"x\xF0\x9F\x98\x80", u"x\U0001F600"}};
+  for (const auto& [utf8, utf16] : cases) {
+    EXPECT_EQ(Utf8ToUtf16(utf8), utf16) << utf8;
+    EXPECT_EQ(Utf16ToUtf8(utf16), utf8) << utf8;
+  }
+  EXPECT_EQ(Utf8ToUtf16("a\xFF"), u"a\u00FF");  // an invalid byte stands for itself
+  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, u'\xD83D') + u"x"), "\xEF\xBF\xBDx");  // a lone surrogate
+}
+
 TEST(DateTime, EncodesDaysSinceOrigin) {
   TDateTime v = 0;
   ASSERT_TRUE(TryEncodeDateTime({1899, 12, 30, 0, 0, 0, 0}, v));
