@@ -2,7 +2,7 @@
 # packages that are missing, then configures and builds into build/.
 PACKAGES := cmake ninja-build g++ pkg-config \
   qt6-base-dev libxcb1-dev libcurl4-openssl-dev libssl-dev zlib1g-dev libpugixml-dev \
-  mdbtools mdbtools-dev libarchive-dev libgtest-dev libgmock-dev \
+  mdbtools mdbtools-dev unixodbc-dev odbc-mdbtools libarchive-dev libgtest-dev libgmock-dev \
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
   p7zip-full zip unzip tinyproxy microsocks attr curl openssl python3 iproute2 \
   nlohmann-json3-dev fonts-ipafont-gothic xauth xvfb

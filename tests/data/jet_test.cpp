@@ -1,9 +1,15 @@
 // The connection layer on its own: the password codec, the connection string, opening with
 // and without the right password, the cursor and the values by column type.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <thread>
 
 #include "data/JetConnection.h"
+#include "data/JetIsolation.h"
 #include "data/JetPassword.h"
+#include "data/JetQueryText.h"
+#include "data/JetWire.h"
 #include "support/DateTime.h"
 #include "tests/data/data_fixtures.h"
 
@@ -253,6 +259,13 @@ TEST(JetDataSet, QueryErrorsInTheEnginesWords) {
       {"SELEC * FROM Table1", 0x80040E14,
        "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'."},
       {"SELECT * FROM", 0x80040E14, "Syntax error in query expression 'SELECT * FROM'."},
+      {"SELECT * FROM [No Such]", 0x80040E37,
+       "The Microsoft Jet database engine cannot find the input table or query 'No Such'.  Make sure it "
+       "exists and that its name is spelled correctly."},
+      {"SELECT [A], Nope FROM Table1", 0x80040E10, "No value given for one or more required parameters."},
+      // The layer never writes: nothing but a SELECT reaches the engine.
+      {"DELETE FROM Table1", 0x80040E14,
+       "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'."},
   };
   TJetConnection connection;
   connection.ConnectionString = ConnectionTo(RealDatabase("access2000-types.mdb"), "");
@@ -273,6 +286,102 @@ TEST(JetDataSet, QueryErrorsInTheEnginesWords) {
   TJetDataSet unattached;
   unattached.CommandText = "SELECT * FROM Table1";
   EXPECT_THROW(unattached.Open(), EJetAdoError);
+  Opened stillThere("access2000-types.mdb", "SELECT * FROM Table1");
+  EXPECT_EQ(stillThere.dataSet.RecordCount(), 2);
+}
+
+#if defined(QVU_JET_ENGINE_ODBC) && !defined(_WIN32)  // Wine's unixODBC reads the host's environment
+TEST(JetConnection, AMissingOdbcDriverIsAMissingProvider) {
+  test::TempDir dir;  // an ODBC set-up that knows no driver
+  test::WriteBytes(dir.Path("odbcinst.ini"), {});
+  std::string before = ::getenv("ODBCSYSINI") ? ::getenv("ODBCSYSINI") : "";
+  ::setenv("ODBCSYSINI", dir.Path("").c_str(), 1);
+  TJetConnection connection;
+  connection.ConnectionString = ConnectionTo(RealDatabase("empty-access2000.mdb"), "");
+  try {
+    connection.Open();
+    ADD_FAILURE() << "opened";
+  } catch (const EJetOleError& e) {
+    EXPECT_EQ(e.hresult, static_cast<int32_t>(0x800A0E7A));
+    EXPECT_STREQ(e.what(), "Provider cannot be found. It may not be properly installed.");
+  }
+  ::setenv("ODBCSYSINI", before.c_str(), 1);
+}
+#endif
+
+TEST(JetQueryText, TableAndPlainColumnNames) {
+  struct Case {
+    std::string query, table;
+    std::vector<std::string> names;
+  } cases[] = {
+      {" SELECT *   FROM QUELTASYSTEM_TB", "QUELTASYSTEM_TB", {}},
+      {"select a, [b c], d + 1, e AS f from [my table] where x = 'FROM y'", "my table", {"a", "b c"}},
+      {"SELECT [FROM], x FROM t", "t", {"FROM", "x"}},
+      {"SELECT * FROM", "", {}},
+      {"SELECT 'a,b' FROM t", "t", {}},
+      {"", "", {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(JetTableOfSelect(c.query), c.table) << c.query;
+    EXPECT_EQ(JetSelectedNames(c.query), c.names) << c.query;
+  }
+}
+
+TEST(JetWire, RowsAndErrorsCrossWholeAndACutStreamIsADamagedFile) {
+  JetRows rows{{"T", "I", "C", "F", "D", "B", "N", "E"},
+               {{Variant::Text("設定"), Variant::Integer(-7), Variant::Currency(35000), Variant::Float(1.5),
+                 Variant::DateTime(45000.25), Variant::Boolean(true), Variant::Null(), Variant()}}};
+  std::string data = JetEncode([&] { return rows; });
+  JetRows back = JetDecode(data, "x.mdb");
+  ASSERT_EQ(back.fields, rows.fields);
+  ASSERT_EQ(back.rows.size(), 1u);
+  for (size_t i = 0; i < rows.fields.size(); ++i) {
+    const Variant &a = back.rows[0][i], &b = rows.rows[0][i];
+    EXPECT_EQ(a.kind, b.kind) << i;
+    EXPECT_EQ(a.text, b.text) << i;
+    EXPECT_EQ(a.integer, b.integer) << i;
+    EXPECT_EQ(a.real, b.real) << i;
+    EXPECT_EQ(a.boolean, b.boolean) << i;
+  }
+  for (size_t n = 0; n < data.size(); ++n) {
+    try {
+      JetDecode(data.substr(0, n), "x.mdb");
+      ADD_FAILURE() << "a stream cut at " << n << " was taken for rows";
+    } catch (const EJetOleError& e) {
+      EXPECT_STREQ(e.what(), "Unrecognized database format 'x.mdb'.");
+    }
+  }
+  EXPECT_THROW(JetDecode(std::nullopt, "x.mdb"), EJetOleError);
+
+  std::string error = JetEncode([]() -> JetRows { throw JetNoTableError("T"); });
+  try {
+    JetDecode(error, "x.mdb");
+    ADD_FAILURE() << "no error";
+  } catch (const EJetOleError& e) {
+    EXPECT_EQ(e.hresult, static_cast<int32_t>(0x80040E37));
+  }
+  EXPECT_THROW(JetDecode(JetEncode([]() -> JetRows { throw EJetAdoError("ado"); }), "x.mdb"), EJetAdoError);
+  // Anything but the layer's errors is a damaged file, never an exception of another kind.
+  EXPECT_EQ(JetEncode([]() -> JetRows { throw std::bad_alloc(); }), "");
+}
+
+TEST(JetIsolation, GivesBackWhatTheWorkReturnsAndNothingOnAFault) {
+  using std::chrono::milliseconds;
+  EXPECT_EQ(RunIsolated([] { return std::string("rows"); }, milliseconds(5000)), "rows");
+  EXPECT_EQ(RunIsolated([]() -> std::string { throw std::runtime_error("x"); }, milliseconds(5000)), std::nullopt);
+  EXPECT_EQ(RunIsolated([] { return std::string(); }, milliseconds(5000)), std::nullopt);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunIsolated(
+                [] {
+                  std::this_thread::sleep_for(std::chrono::seconds(30));
+                  return std::string("late");
+                },
+                milliseconds(300)),
+            std::nullopt);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+#ifndef _WIN32  // a crash is contained only where the work runs in a process of its own
+  EXPECT_EQ(RunIsolated([]() -> std::string { ::abort(); }, milliseconds(5000)), std::nullopt);
+#endif
 }
 
 }  // namespace

@@ -14,11 +14,11 @@ using jet::ColumnType;
 using jet::Value;
 
 std::string WriteSettings(const test::TempDir& dir, const std::vector<Column>& columns,
-                          const std::vector<std::vector<Value>>& rows) {
+                          const std::vector<std::vector<Value>>& rows, const std::string& name = "SERVER.MDB") {
   jet::Table table{"QUELTASYSTEM_TB", columns, rows};
   TDateTime created = 0;
   EXPECT_TRUE(TryEncodeDateTime({2024, 1, 2, 3, 4, 5}, created));
-  std::string path = dir.Path("SERVER.MDB");
+  std::string path = dir.Path(name);
   test::WriteBytes(path, jet::BuildDatabase({table}, "plobk", created));
   return path;
 }
@@ -74,6 +74,20 @@ TEST(SettingsTable, ValuesOfAnyColumnTypeBecomeText) {
   EXPECT_EQ(table._rows[0].KEYNAME, "7");
   EXPECT_EQ(table._rows[0].KEYVAL, "-42");
   EXPECT_EQ(table._rows[0].UPTIME, "yesterday");
+}
+
+TEST(SettingsTable, JapaneseTextsInAFolderWithAJapaneseName) {
+  test::TempDir dir;
+  std::filesystem::create_directory(std::filesystem::path(dir.Path("店舗 設定")));
+  std::string path = WriteSettings(
+      dir, {{"SECTION", ColumnType::Text, 50}, {"KEYNAME", ColumnType::Text, 50}, {"KEYVAL", ColumnType::Text, 255},
+            {"UPTIME", ColumnType::Text, 30}},
+      {{std::string("PROXY"), std::string("USERNAME"), std::string("美容室　ＱＶ"), std::string("昨日")}},
+      "店舗 設定/SERVER.MDB");
+  CQueltaSystem_tb table = Selected(path);
+  ASSERT_EQ(table._rows.size(), 1u) << table._errorMessage;
+  EXPECT_EQ(table._rows[0].KEYVAL, "美容室　ＱＶ");
+  EXPECT_EQ(table._rows[0].UPTIME, "昨日");
 }
 
 TEST(SettingsTable, TableWithoutUptimeFailsAfterTheFieldsBeforeIt) {
