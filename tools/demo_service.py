@@ -12,8 +12,13 @@ ROUTES.json is re-read whenever it changes (write it elsewhere and rename it int
                  "status": 200, "headers": [["Content-Type", "text/xml"]],
                  "body": "<base64>" | "bodyText": "..." | "bodyFile": "/path",
                  "delayBeforeBodyMs": 0, "silent": false,
-                 "closeWithoutAnswer": false, "gzip": false}]}
-A route is matched on method and path (the query is ignored), decoded or as sent. Without a
+                 "closeWithoutAnswer": false, "gzip": false,
+                 "repeatUnit": "<base64>", "repeatCount": N, "tail": "<base64>",
+                 "trickleMs": 0}]}
+A route is matched on method and path (the query is ignored), decoded or as sent. With
+repeatUnit the body is made as it goes out: the body, repeatCount times the unit, the tail;
+a negative count sends the unit without end, without a Content-Length. With trickleMs the
+body goes out one byte at a time, that long apart. Without a
 route, GET and HEAD of /zeph/files/file/<name> serve DIR/<name> (name percent-decoded as
 UTF-8); anything else is a 404.
 
@@ -218,7 +223,46 @@ class Handler(BaseHTTPRequestHandler):
             for start in range(0, len(body), CHUNK):
                 self.wfile.write(body[start:start + CHUNK])
 
+    def answer_generated(self, route):
+        status = int(route.get("status", 200))
+        head = base64.b64decode(route.get("body", ""))
+        unit = base64.b64decode(route["repeatUnit"])
+        tail = base64.b64decode(route.get("tail", ""))
+        count = int(route.get("repeatCount", 0))
+        self.send_response(status)
+        for name, value in route.get("headers", []):
+            self.send_header(str(name), str(value))
+        if count >= 0:
+            self.send_header("Content-Length", str(len(head) + len(unit) * count + len(tail)))
+        else:
+            self.close_connection = True   # the body ends when the client goes
+        self.end_headers()
+        if self.command == "HEAD":
+            return
+        self.wfile.write(head)
+        per_chunk = max(1, CHUNK // max(1, len(unit)))
+        chunk = unit * per_chunk
+        sent = 0
+        while count < 0 or sent < count:
+            n = per_chunk if count < 0 else min(per_chunk, count - sent)
+            self.wfile.write(chunk if n == per_chunk else unit * n)
+            sent += n
+        self.wfile.write(tail)
+
+    def answer_trickle(self, route, body, headers, delay_ms):
+        self.send_response(int(route.get("status", 200)))
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        for i in range(len(body)):
+            time.sleep(delay_ms / 1000.0)
+            self.wfile.write(body[i:i + 1])
+
     def answer_route(self, route):
+        if route.get("repeatUnit"):
+            self.answer_generated(route)
+            return
         if route.get("closeWithoutAnswer"):
             self.close_connection = True
             return
@@ -232,6 +276,9 @@ class Handler(BaseHTTPRequestHandler):
             body = str(route.get("bodyText", "")).encode("utf-8")
         headers = [(str(n), str(v)) for n, v in route.get("headers", [])]
         body_file = route.get("bodyFile") or None
+        if int(route.get("trickleMs", 0)) > 0:
+            self.answer_trickle(route, body, headers, int(route["trickleMs"]))
+            return
         if route.get("gzip"):
             if body_file:
                 with open(body_file, "rb") as f:

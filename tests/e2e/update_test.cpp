@@ -10,6 +10,7 @@
 
 #include "tests/e2e/ProgramRunner.h"
 #include "tests/e2e/Settings.h"
+#include "tests/e2e/UpdateRunFixture.h"
 #include "tests/e2e/VersionList.h"
 #include "tests/harness/Harness.h"
 
@@ -18,13 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-const char* const kListPath = "/quelta/api/office/gvermgr";
-const char* const kLogPath = "/quelta/api/office/sverlog";
-
-std::string PeImage(const std::string& version) {
-  return ReadFile(std::string(QVU_E2E_PE_DIR) + "/app-" + version + ".exe");
-}
 
 // An archive made by Info-ZIP's zip from files laid out in a scratch folder.
 std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& files) {
@@ -37,47 +31,6 @@ std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& file
   fs::remove_all(dir);
   return bytes;
 }
-
-class UpdateRun : public ::testing::Test {
- protected:
-  UpdateRun()
-      : cert_(CertificateAuthority::Shared().Issue("localhost")),
-        service_(cert_),
-        folder_(std::make_unique<ProgramFolder>()) {}
-
-  std::string Domain() const { return "localhost:" + std::to_string(service_.Port()); }
-
-  void Settings(const std::string& extraRows = "") {
-    MakeSettingsDb(folder_->workDir() + "/SERVER.MDB", SettingsRows(Domain(), extraRows));
-  }
-
-  void ServeList(const std::vector<Entry>& entries) {
-    service_.SetRoute("GET", kListPath,
-                      Route::Ok(VersionListXml(entries), {{"Content-Type", "text/xml; charset=UTF-8"}}));
-  }
-
-  RunResult Run(std::vector<std::string> args, const std::string& answer = "y\n") {
-    RunOptions o;
-    o.args = std::move(args);
-    o.cwd = folder_->workDir();
-    o.input = answer;
-    o.extraEnv = {"SSL_CERT_FILE=" + CertificateAuthority::Shared().RootFile()};
-    return RunProgram(folder_->exe(), o);
-  }
-
-  std::vector<Request> RequestsTo(const std::string& pathPrefix) const {
-    std::vector<Request> out;
-    for (const Request& r : service_.Requests())
-      if (r.path.rfind(pathPrefix, 0) == 0) out.push_back(r);
-    return out;
-  }
-
-  std::string P(const std::string& rel) const { return folder_->path() + rel; }
-
-  Certificate cert_;
-  TestService service_;
-  std::unique_ptr<ProgramFolder> folder_;
-};
 
 TEST_F(UpdateRun, RoadOfOneFileThroughToTheStartedTarget) {
   WriteFile(P("app.exe"), PeImage("1.2.0.4"));

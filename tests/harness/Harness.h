@@ -52,6 +52,8 @@ enum class Issuer {
   Untrusted,     // a separate authority with the same names as this one but other keys
 };
 
+struct Certificate;
+
 // Set the fields one by one: GCC's -Wextra warns on designated initializers that skip any.
 struct CertSpec {
   // Subject: subjectExtra in order, then CN when cn is not empty (no CN attribute at all
@@ -66,6 +68,11 @@ struct CertSpec {
   TimeBound notAfter = TimeBound::FromNow(30 * 24 * 3600);
   // Entries such as "DNS:localhost" or "IP:127.0.0.1"; empty: no subjectAltName extension.
   std::vector<std::string> san;
+  // A certificate authority of its own (it can sign others through signer).
+  bool authority = false;
+  // Signed by this authority (issued by the same CertificateAuthority) instead of issuer;
+  // the chain then continues with the signer's.
+  const Certificate* signer = nullptr;
 };
 
 struct Certificate {
@@ -122,6 +129,12 @@ struct Route {
   bool closeWithoutAnswer = false;  // read the request, then close the connection
   bool gzip = false;                // body sent gzip-compressed with Content-Encoding: gzip
   std::string bodyFile;  // when set, the body is streamed from this file (large bodies)
+  // A body made as it goes out: body, then repeatCount times repeatUnit, then tail. A
+  // negative count repeats without end and sends no Content-Length.
+  std::string repeatUnit;
+  long long repeatCount = 0;
+  std::string tail;
+  int trickleMs = 0;  // the body one byte at a time, this long before each
 
   static Route Ok(std::string body, HeaderList headers = {});
   static Route Status(int status, std::string body = {});

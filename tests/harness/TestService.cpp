@@ -210,7 +210,11 @@ void TestService::WriteRoutes() const {
                     {"silent", route.silent},
                     {"closeWithoutAnswer", route.closeWithoutAnswer},
                     {"gzip", route.gzip},
-                    {"bodyFile", route.bodyFile}});
+                    {"bodyFile", route.bodyFile},
+                    {"repeatUnit", Base64(route.repeatUnit)},
+                    {"repeatCount", route.repeatCount},
+                    {"tail", Base64(route.tail)},
+                    {"trickleMs", route.trickleMs}});
   }
   json doc = {{"routes", list}};
   ReplaceFileAtomically(folder_ / "routes.json",
