@@ -18,6 +18,9 @@ const char kApiAgent[] = "Quelta Version Manager 1.0";
 const char kDownloadAgent[] = "Mozilla/3.0 (compatible; Indy Library)";
 const char kReadTimeoutText[] = "Read timed out.";
 const char kConnectTimeoutText[] = "Connect timed out.";
+// The data module's requests: a version list of a few MB takes well under a minute on the
+// slowest line a shop could have; five minutes leave room and still let the user go on.
+constexpr long kApiTotalTimeoutMs = 5 * 60 * 1000;
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -104,24 +107,35 @@ std::string EncodeUrl(const std::string& url) {
 HttpClient::HttpClient(Role role, CertOwnerFields certOwner) : role_(role) {
   static CurlGlobal global;
   certState_.owner = certOwner;
+  if (role_ == Role::Api) totalTimeoutMs = kApiTotalTimeoutMs;
   curl_ = curl_easy_init();
+  // The cookie store lives beside the handle and is started once, not at every set-up.
+  cookies_ = curl_share_init();
+  if (cookies_) curl_share_setopt(cookies_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
 }
 
 HttpClient::~HttpClient() {
   if (curl_) curl_easy_cleanup(curl_);
+  if (cookies_) curl_share_cleanup(cookies_);
   curl_slist_free_all(headers_);
 }
 
 void HttpClient::Setup(const std::string& userName, const std::string& password,
                        const ST_Proxy& proxy) {
   if (!curl_) return;
-  // Keeps the cookies; every option goes back to its default, the proxy route among them.
+  // Every option goes back to its default, the proxy route among them; the cookies stay in
+  // their store. The reset forgets the list of cookie files without freeing it, so the list
+  // is emptied first (which leaves the cookies of a store alone).
+  curl_easy_setopt(curl_, CURLOPT_COOKIEFILE, nullptr);
   curl_easy_reset(curl_);
   curl_slist_free_all(headers_);
   headers_ = curl_slist_append(nullptr, kAccept);
 
   curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, errorBuffer_);
+  // The store, and "" as the list of cookie files: that starts curl's cookie handling
+  // without reading any file.
+  if (cookies_) curl_easy_setopt(curl_, CURLOPT_SHARE, cookies_);
   curl_easy_setopt(curl_, CURLOPT_COOKIEFILE, "");
   curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl_, CURLOPT_MAXREDIRS, 15L);
@@ -189,8 +203,23 @@ size_t HttpClient::OnWrite(char* data, size_t size, size_t count, void* p) {
   try {
     long code = 0;
     curl_easy_getinfo(self->curl_, CURLINFO_RESPONSE_CODE, &code);
-    // An error page never reaches the caller's file.
-    if (self->sink_ != nullptr && code < 400) return (*self->sink_)(data, n) ? n : 0;
+    // An error page (or a redirect that was not followed) never reaches the caller's file,
+    // and only its beginning is worth keeping: a failure text shows no more.
+    if (code >= 300) {
+      const size_t room = kErrorBodyKeep - std::min(self->body_.size(), kErrorBodyKeep);
+      self->body_.append(data, std::min(n, room));
+      if (n <= room) return n;
+      self->errorBodyCut_ = true;
+      return 0;
+    }
+    if (self->sink_ != nullptr) return (*self->sink_)(data, n) ? n : 0;
+    curl_off_t announced = -1;
+    curl_easy_getinfo(self->curl_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    if (announced > self->maxBodyBytes ||
+        static_cast<int64_t>(self->body_.size() + n) > self->maxBodyBytes) {
+      self->bodyTooLarge_ = true;
+      return 0;
+    }
     self->body_.append(data, n);
     return n;
   } catch (...) {
@@ -288,10 +317,15 @@ HttpResult HttpClient::Perform(const std::string& url, Method method, const Sink
   curl_easy_setopt(curl_, CURLOPT_CLOSESOCKETDATA, this);
   // Both time-outs are watched in OnProgress; curl's own limit is only a backstop.
   curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs + readTimeoutMs);
+  // curl measures the rate and ends a transfer that stays below the floor for the window.
+  curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, rateFloorBytesPerSecond);
+  curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, rateWindowSeconds);
+  curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, totalTimeoutMs);
 
   sink_ = sink;
   body_.clear();
   readTimedOut_ = connectTimedOut_ = callbackFailed_ = connected_ = false;
+  bodyTooLarge_ = errorBodyCut_ = false;
   startMs_ = lastActivityMs_ = NowMs();
   lastDl_ = lastUl_ = 0;
   errorBuffer_[0] = '\0';
@@ -326,12 +360,19 @@ HttpResult HttpClient::Perform(const std::string& url, Method method, const Sink
     result.failure = HttpFailure::Other;
     result.message = kConnectTimeoutText;
   } else if (rc == CURLE_OPERATION_TIMEDOUT && connected_) {
+    // Silence, a trickle below the rate floor, or the whole request past its limit.
     result.failure = HttpFailure::ReadTimeout;
     result.message = kReadTimeoutText;
+  } else if (bodyTooLarge_) {
+    result.failure = HttpFailure::Other;
+    result.message = "Response body larger than " + std::to_string(maxBodyBytes) + " bytes";
+  } else if (errorBodyCut_ || rc == CURLE_TOO_MANY_REDIRECTS) {
+    result.failure = HttpFailure::None;  // judged by its status below
   } else if (!certState_.setupError.empty() && result.failure == HttpFailure::TlsLibrary) {
     result.message = certState_.setupError;
   }
-  if (result.failure == HttpFailure::None && result.status >= 400) {
+  // Only a 2xx answer is the resource: a 3xx left standing is no more the body than a 404.
+  if (result.failure == HttpFailure::None && result.status >= 300) {
     result.failure = HttpFailure::HttpStatus;
     result.message = "HTTP status " + std::to_string(result.status);
   }

@@ -85,6 +85,27 @@ TEST_F(Run, AFailedTransferLeavesNoFileBehind) {
   EXPECT_TRUE(fs::is_empty(f_.frm->_downloadPath)) << "neither the file nor a partial one";
 }
 
+TEST_F(Run, ARedirectLeftStandingFailsTheDownloadWithItsStatus) {
+  const std::string self = "https://" + f_.frm->_domain + "/zeph/files/file/loop.bin";
+  const struct {
+    const char* method;
+    Route route;
+    const char* text;
+  } cases[] = {
+      {"GET", Route::Status(302, "<html>moved</html>"), "f.binのバージョンアップに失敗しました(ResponseCode = 302)"},
+      {"HEAD", Route::Redirect(self, 301), "f.binのバージョンアップに失敗しました(ResponseCode = 301)"},
+  };
+  for (const auto& c : cases) {
+    service_.SetRoute("HEAD", "/zeph/files/file/loop.bin", Route::Ok(""));
+    service_.SetRoute("GET", "/zeph/files/file/loop.bin", Route::Ok("file"));
+    service_.SetRoute(c.method, "/zeph/files/file/loop.bin", c.route);
+    f_.frm->_downloadFiles = {Candidate("f.bin", "loop.bin")};
+    EXPECT_FALSE(f_.frm->DownloadNewFiles()) << c.method;
+    EXPECT_EQ(f_.frm->_errorMessage, c.text);
+    EXPECT_TRUE(fs::is_empty(f_.frm->_downloadPath)) << "the page is not the file";
+  }
+}
+
 class ExpiredRun : public Run {
  protected:
   static Certificate Expired() {
