@@ -3,8 +3,30 @@
 #include "app/StagedFile.h"
 #include "net/HttpClient.h"
 #include "net/NetFailure.h"
+#include "support/Filesystem.h"
 
 namespace qvu {
+
+namespace {
+
+// The text when a download cannot be the program it is to replace.
+std::string NotTheProgramText(const std::string& fileName) {
+  return fileName + "をバージョンアップする際にダウンロードしたファイルのバージョン情報が読めませんでした";
+}
+
+// Whether a download can be the program it is to replace. Only where the plan compared two
+// versions can anything be told: the list names one and the file it replaces has one. A new
+// file, a file without a version resource and an archive pass.
+bool IsThePlannedProgram(const STVersion_tb& v, const std::string& target, const std::string& download) {
+  if (v.VER_NO.empty() || v.IsDirectoryEntry() || TMainFrm::IsZipFile(v.ZIPFILENAME)) return true;
+  if (!FileExists(target) || GetFileVersion(target).empty()) return true;
+  // An error page served as 200, a captive portal's page or a cut-off image has no version
+  // resource; installed, it would also hide the program from every later plan. A version
+  // that differs from VER_NO is the service's own affair and is installed.
+  return !GetFileVersion(download).empty();
+}
+
+}  // namespace
 
 void TMainFrm::SetupHttp() {
   SetupHttpClient(*IdHTTP1, _verId, _verPw, ProxySettings());
@@ -58,6 +80,13 @@ bool TMainFrm::DownloadNewFiles() {
       break;
     }
     c.localPath = local;
+    // Refused here, before the apply step touches the program folder; the undo then takes
+    // the download away with the others.
+    if (!IsThePlannedProgram(v, TargetPath(v), local)) {
+      _errorMessage = NotTheProgramText(v.FILENAME);
+      result = false;
+      break;
+    }
   }
 
   if (!_certErrorMessage.empty()) {
