@@ -173,6 +173,9 @@ CURLcode InstallCertCheck(CURL*, void* sslCtx, void* data) {
   if (!LoadTrustedRoots(ctx, state->setupError)) return CURLE_SSL_CACERT_BADFILE;
   SSL_CTX_set_ex_data(ctx, StateIndex(), state);
   SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, VerifyCallback);
+  // A connection keeps the certificate it was judged by: a server's request to negotiate
+  // again (where it could show another) is declined.
+  SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION);
   return CURLE_OK;
 }
 

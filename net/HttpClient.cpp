@@ -43,6 +43,7 @@ HttpFailure Classify(CURLcode rc) {
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
     case CURLE_INTERFACE_FAILED:
+    case CURLE_SEND_FAIL_REWIND:  // a POST whose kept connection turned out closed
       return HttpFailure::Socket;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
@@ -80,6 +81,34 @@ std::string HostForUrl(const std::string& host) {
   return host.find(':') != std::string::npos && host.front() != '[' ? "[" + host + "]" : host;
 }
 
+// Everything of a set-up that a connection is made for, besides the host and port (which
+// curl matches itself): the credentials and the proxy route with its own.
+std::string RouteOf(const std::string& userName, const std::string& password, const ST_Proxy& proxy) {
+  const std::string use = UpperAscii(proxy.use);
+  std::string route = userName + '\n' + password + '\n';
+  if (use == "HTTP" || use == "SOCKS4" || use == "SOCKS4A" || use == "SOCKS5") {
+    route += use + '\n' + proxy.server + '\n' + std::to_string(TextToInt(proxy.port) & 0xFFFF);
+    if (UpperAscii(proxy.auth) == "Y") route += '\n' + proxy.userName + '\n' + proxy.password;
+  }
+  return route;
+}
+
+// The form's text as curl reads it. There is no way back to its start: curl's own repeat
+// of a request whose kept connection turned out closed needs one, so a POST is never sent
+// twice (the service may have taken the first) and fails instead.
+struct FormText {
+  const std::string* text;
+  size_t offset = 0;
+};
+
+size_t ReadFormText(char* buffer, size_t size, size_t count, void* arg) {
+  FormText* form = static_cast<FormText*>(arg);
+  const size_t n = std::min(size * count, form->text->size() - form->offset);
+  std::copy_n(form->text->data() + form->offset, n, buffer);
+  form->offset += n;
+  return n;
+}
+
 }  // namespace
 
 std::string EncodeUrl(const std::string& url) {
@@ -114,6 +143,13 @@ HttpClient::HttpClient(Role role, CertOwnerFields certOwner) : role_(role) {
   if (cookies_) curl_share_setopt(cookies_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
 }
 
+void HttpClient::Disconnect() {
+  // curl has no call that closes the connections of a handle and keeps the handle: a new
+  // handle it is, and the next set-up configures it.
+  if (curl_) curl_easy_cleanup(curl_);
+  curl_ = curl_easy_init();
+}
+
 HttpClient::~HttpClient() {
   if (curl_) curl_easy_cleanup(curl_);
   if (cookies_) curl_share_cleanup(cookies_);
@@ -122,6 +158,12 @@ HttpClient::~HttpClient() {
 
 void HttpClient::Setup(const std::string& userName, const std::string& password,
                        const ST_Proxy& proxy) {
+  // Other credentials or another proxy route: the kept connection is not theirs.
+  const std::string route = RouteOf(userName, password, proxy);
+  if (route != route_) {
+    Disconnect();
+    route_ = route;
+  }
   if (!curl_) return;
   // Every option goes back to its default, the proxy route among them; the cookies stay in
   // their store. The reset forgets the list of cookie files without freeing it, so the list
@@ -141,9 +183,8 @@ void HttpClient::Setup(const std::string& userName, const std::string& password,
   curl_easy_setopt(curl_, CURLOPT_MAXREDIRS, 15L);
   curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "https");
   curl_easy_setopt(curl_, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-  // A connection per request and no resumed sessions: every request meets the check.
-  curl_easy_setopt(curl_, CURLOPT_FRESH_CONNECT, 1L);
-  curl_easy_setopt(curl_, CURLOPT_FORBID_REUSE, 1L);
+  // One connection kept, never a resumed session: every new connection meets the check.
+  curl_easy_setopt(curl_, CURLOPT_MAXCONNECTS, 1L);
   curl_easy_setopt(curl_, CURLOPT_SSL_SESSIONID_CACHE, 0L);
 
   curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
@@ -255,7 +296,10 @@ int HttpClient::OnProgress(void* p, curl_off_t, curl_off_t dlNow, curl_off_t, cu
   HttpClient* self = static_cast<HttpClient*>(p);
   const int64_t now = NowMs();
   if (!self->connected_) {
-    if (self->TcpConnected()) {
+    // A kept connection stands already: the request goes out at once.
+    curl_off_t sent = 0;
+    curl_easy_getinfo(self->curl_, CURLINFO_PRETRANSFER_TIME_T, &sent);
+    if (sent > 0 || self->TcpConnected()) {
       self->connected_ = true;
       self->lastActivityMs_ = now;
     } else if (now - self->startMs_ > self->connectTimeoutMs) {
@@ -334,6 +378,9 @@ HttpResult HttpClient::Perform(const std::string& url, Method method, const Sink
   // Only sockets opened by this request count; a number curl closed quietly may belong to
   // someone else by now.
   sockets_.clear();
+  // A kept connection that the server closed just as it was taken up again gives nothing
+  // back: curl then sends a HEAD or GET once more on a new connection, by itself, and never
+  // a POST (see PostForm).
   const CURLcode rc = curl_easy_perform(curl_);
   sockets_.clear();
   sink_ = nullptr;
@@ -403,8 +450,10 @@ HttpResult HttpClient::PostForm(const std::string& url, const std::string& name,
   HttpResult result;
   curl_mime* form = curl_ ? curl_mime_init(curl_) : nullptr;
   curl_mimepart* part = form ? curl_mime_addpart(form) : nullptr;
+  FormText text{&value};
   if (part == nullptr || curl_mime_name(part, name.c_str()) != CURLE_OK ||
-      curl_mime_data(part, value.data(), value.size()) != CURLE_OK ||
+      curl_mime_data_cb(part, static_cast<curl_off_t>(value.size()), &ReadFormText, nullptr, nullptr,
+                        &text) != CURLE_OK ||
       curl_mime_type(part, "text/plain; charset=\"utf-8\"") != CURLE_OK ||
       curl_mime_encoder(part, "8bit") != CURLE_OK) {
     curl_mime_free(form);

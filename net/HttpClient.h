@@ -1,7 +1,12 @@
-// The HTTP client both owners use: one per owner, over one libcurl handle kept for the
-// owner's life, with a cookie store that lives in memory for as long as the owner does. The
-// owner runs SetupHttpClient before every request; a request never reuses a connection, so
-// every request makes a new TLS handshake and meets the certificate check.
+// The HTTP client both owners use: one per owner, over one libcurl handle, with a cookie
+// store that lives in memory for as long as the owner does. The owner runs SetupHttpClient
+// before every request.
+//
+// A client keeps its connection from one request to the next for as long as the server
+// keeps it, but only for the same host, port, proxy route and credentials. That does not
+// weaken the certificate check: every new connection makes a full TLS handshake (sessions
+// are never resumed, so the server always shows its certificate) and meets the check, and
+// the certificate of an open connection cannot change (renegotiation is refused).
 //
 // Whatever the server sends, a request ends and its memory stays bounded: a body kept in
 // memory has a size limit, an error page is kept only as far as a failure text shows it, a
@@ -89,8 +94,8 @@ class HttpClient {
   // text/plain; charset="utf-8", Content-Transfer-Encoding 8bit, no file name.
   HttpResult PostForm(const std::string& url, const std::string& name, const std::string& value);
 
-  // Nothing stays open between requests; kept so that owners can say when they are done.
-  void Disconnect() {}
+  // Closes the kept connection; the cookies stay.
+  void Disconnect();
 
  private:
   enum class Method { Head, Get, Post };
@@ -104,6 +109,7 @@ class HttpClient {
 
   Role role_;
   CURL* curl_ = nullptr;
+  std::string route_;          // credentials and proxy route of the kept connection
   CURLSH* cookies_ = nullptr;  // the client's cookie store
   curl_slist* headers_ = nullptr;
   CertCheckState certState_;
@@ -119,7 +125,7 @@ class HttpClient {
   bool errorBodyCut_ = false;   // an error page was cut at kErrorBodyKeep
   int64_t startMs_ = 0, lastActivityMs_ = 0;
   bool connected_ = false;  // TCP stands (curl only counts a connection once TLS does)
-  std::vector<curl_socket_t> sockets_;
+  std::vector<curl_socket_t> sockets_;  // opened during this request
   curl_off_t lastDl_ = 0, lastUl_ = 0;
 };
 

@@ -52,7 +52,8 @@ bool TXmlMod::GetVersionInfo() {
     _errorMessage = FailureText(FailureColumn::VersionList, HttpFailure::Other, "", status);
   }
   if (!_certErrorMessage.empty()) _errorMessage = _certErrorMessage;
-  IdHTTP1.Disconnect();
+  // The connection stays for the version log at the end of the run (the server may close it
+  // meanwhile; then the post opens another); it closes with the data module.
   return result;
 }
 

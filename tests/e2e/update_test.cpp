@@ -171,6 +171,41 @@ TEST_F(UpdateRun, ShopRunPostsItsVersionLogRowByRow) {
   EXPECT_THAT(useDt, ::testing::MatchesRegex("20[0-9][0-9]/[01][0-9]/[0-3][0-9]( [0-9]+:[0-5][0-9]:[0-5][0-9])?"));
 }
 
+TEST_F(UpdateRun, EachClientKeepsOneConnectionForTheWholeRun) {
+  std::vector<Entry> list;
+  for (int i = 0; i < 10; ++i) {
+    const std::string name = "file" + std::to_string(i) + ".txt";
+    list.push_back({{"SHOP_CODE", "001"}, {"FILENAME", name}, {"ZIPFILENAME", name}});
+    service_.SetFile(name, "content " + std::to_string(i));
+  }
+  service_.SetRoute("POST", kLogPath, Route::Ok("OK"));
+  for (ConnectionMode mode : {ConnectionMode::KeepAlive, ConnectionMode::CloseAfterAnswer}) {
+    folder_ = std::make_unique<ProgramFolder>();
+    Settings();
+    ServeList(list);
+    service_.SetConnectionMode(mode);
+    service_.ClearRequests();
+
+    RunResult r = Run({"SHOP", "001"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_THAT(r.out, HasSubstr("10件中 10件更新しました\n"));
+    EXPECT_EQ(ReadFile(P("file9.txt")), "content 9");
+    const ConnectionCount count = service_.Connections();
+    const std::vector<Request> requests = service_.Requests();
+    ASSERT_EQ(requests.size(), 22u);
+    if (mode == ConnectionMode::KeepAlive) {
+      // The data module's list and log on one connection, the twenty file requests on another.
+      EXPECT_EQ(count.tcp, 2);
+      EXPECT_EQ(count.handshakes, 2);
+      EXPECT_EQ(requests.front().connection, requests.back().connection);
+      for (size_t i = 1; i + 1 < requests.size(); ++i) EXPECT_EQ(requests[i].connection, requests[1].connection);
+      EXPECT_NE(requests[1].connection, requests.front().connection);
+    } else {
+      EXPECT_EQ(count.tcp, 22) << "a connection for every request";
+    }
+  }
+}
+
 TEST_F(UpdateRun, FailedDownloadLeavesEveryFileAsItWas) {
   WriteFile(P("a.txt"), "old a");
   WriteFile(P("b.txt"), "old b");

@@ -152,3 +152,32 @@ TEST(ChainMemory, ACommonNameInsideAnotherValueMakesNoLink) {
 
 }  // namespace
 }  // namespace qvu
+
+namespace qvu {
+namespace {
+
+TEST(ChainMemory, ASecondConnectionIsJudgedAgainstTheFirst) {
+  // The service shows its second certificate from its second connection on: CN 127.0.0.1,
+  // from the same authority, not issued by the remembered localhost.
+  TrustTestAuthority();
+  CertificateAuthority& ca = CertificateAuthority::Shared();
+  TestService service(ca.Issue(Spec("localhost")), ca.Issue(Spec("127.0.0.1")));
+  service.SetRoute("GET", kListPath, Route::Ok(Packet()));
+  TXmlMod xml;
+  xml._domain = "localhost";
+  xml._url = service.BaseUrl() + kListPath;
+  ASSERT_TRUE(xml.GetVersionInfo()) << xml._errorMessage;
+  // The kept connection and its certificate serve again.
+  ASSERT_TRUE(xml.GetVersionInfo()) << xml._errorMessage;
+  EXPECT_EQ(service.Connections().handshakes, 1);
+
+  service.SetConnectionMode(ConnectionMode::CloseAfterAnswer);
+  ASSERT_TRUE(xml.GetVersionInfo()) << xml._errorMessage;  // still on the first connection
+  EXPECT_FALSE(xml.GetVersionInfo()) << "a new handshake, the other certificate";
+  EXPECT_EQ(xml._errorMessage, kCertTrustText);
+  EXPECT_EQ(xml._befSubjectCn, "localhost");
+  EXPECT_EQ(service.Connections().tcp, 2);
+}
+
+}  // namespace
+}  // namespace qvu
