@@ -72,6 +72,21 @@ TEST_F(Run, DownloadsSaveUnderTheLocalNameAndFollowTheList) {
   EXPECT_TRUE(service_.Requests().empty());
 }
 
+TEST_F(Run, AFailureKeepsWhatArrivedBeforeItAndRequestsNothingAfter) {
+  service_.SetFile("a.txt", "A");
+  service_.SetFile("c.txt", "C");  // b.txt is missing: 404
+  f_.frm->_downloadFiles = {Candidate("a.txt", "a.txt"), Candidate("b.txt", "b.txt"), Candidate("c.txt", "c.txt")};
+  EXPECT_FALSE(f_.frm->DownloadNewFiles());
+  EXPECT_EQ(f_.frm->_errorMessage, "b.txtのバージョンアップに失敗しました(ResponseCode = 404)");
+  EXPECT_EQ(ReadFile(f_.frm->_downloadPath + "a.txt"), "A");
+  EXPECT_EQ(f_.frm->_downloadFiles[0].localPath, f_.frm->_downloadPath + "a.txt");
+  EXPECT_EQ(f_.frm->_downloadFiles[1].localPath, "");
+  EXPECT_EQ(std::distance(fs::directory_iterator(f_.frm->_downloadPath), fs::directory_iterator()), 1)
+      << "nothing staged is left";
+  EXPECT_EQ(Fetched(), (std::vector<std::string>{"HEAD /zeph/files/file/a.txt", "GET /zeph/files/file/a.txt",
+                                                 "HEAD /zeph/files/file/b.txt"}));
+}
+
 TEST_F(Run, AFailedTransferLeavesNoFileBehind) {
   // The body is promised longer than it is: the transfer breaks off part-way.
   Route cut = Route::Ok(std::string(100000, 'x'), {{"Content-Length", "200000"}});
