@@ -17,11 +17,6 @@ const char kListPath[] = "/quelta/api/office/gvermgr";
 const char kLogPath[] = "/quelta/api/office/sverlog";
 const char kQuery[] = "?SALONID=S01&CATEGORY=SHOP&STATUS=UP&SHOP_CODE=";
 
-const Certificate& LocalhostCert() {
-  static const Certificate cert = CertificateAuthority::Shared().Issue("localhost");
-  return cert;
-}
-
 std::string ListPacket(const std::string& rows) {
   return "<?xml version=\"1.0\" standalone=\"yes\"?><DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
          "<FIELD attrname=\"FILENAME\" fieldtype=\"string\" width=\"100\"/>"
