@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -127,12 +128,6 @@ TEST_F(UpdateRun, NoAnswerMakesTheProgramGrowPast128MiB) {
     }
   }
 }
-
-}  // namespace
-}  // namespace qvu::testing
-
-namespace qvu::testing {
-namespace {
 
 // Every request of a run (the list, a HEAD and a GET for each file), the plan and the apply,
 // under valgrind's memory checker; the settings reads run in children of their own, checked

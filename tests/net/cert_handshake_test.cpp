@@ -117,11 +117,6 @@ TEST(ChainMemory, EachOwnerRemembersItsFirstCertificate) {
   EXPECT_EQ(bef, "b.example.com");
 }
 
-}  // namespace
-}  // namespace qvu
-
-namespace qvu {
-namespace {
 
 TEST(ChainMemory, ACommonNameInsideAnotherValueMakesNoLink) {
   TrustTestAuthority();
@@ -150,11 +145,6 @@ TEST(ChainMemory, ACommonNameInsideAnotherValueMakesNoLink) {
   EXPECT_EQ(xml._befSubjectCn, "localhost");
 }
 
-}  // namespace
-}  // namespace qvu
-
-namespace qvu {
-namespace {
 
 TEST(ChainMemory, ASecondConnectionIsJudgedAgainstTheFirst) {
   // The service shows its second certificate from its second connection on: CN 127.0.0.1,
