@@ -5,7 +5,7 @@ PACKAGES := cmake ninja-build g++ pkg-config \
   mdbtools mdbtools-dev unixodbc-dev odbc-mdbtools libarchive-dev libgtest-dev libgmock-dev \
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
   p7zip-full zip unzip tinyproxy microsocks attr curl openssl python3 iproute2 \
-  nlohmann-json3-dev fonts-ipafont-gothic xauth xvfb
+  nlohmann-json3-dev fonts-ipafont-gothic xauth xvfb valgrind
 BUILD := build
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

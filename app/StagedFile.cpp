@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <set>
 
 #include "support/Filesystem.h"
 
@@ -61,24 +62,44 @@ bool StagedFile::Write(const char* data, size_t size) {
   return fd_ >= 0;
 }
 
-bool StagedFile::Commit() {
+bool StagedFile::Finish() {
   if (fd_ < 0) return false;
-  bool ok = fsync(fd_) == 0;
-  ok = close(fd_) == 0 && ok;
+  const bool ok = close(fd_) == 0;
   fd_ = -1;
-  if (!ok || std::rename(temp_.c_str(), final_.c_str()) != 0) {
+  if (!ok) {
     std::remove(temp_.c_str());
     return false;
   }
-  SyncFolder(ParentOf(final_));
+  finished_ = true;
   return true;
 }
 
 void StagedFile::Discard() {
-  if (fd_ < 0) return;
-  close(fd_);
+  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0 || finished_) std::remove(temp_.c_str());
   fd_ = -1;
-  std::remove(temp_.c_str());
+  finished_ = false;
+}
+
+size_t PlaceAll(const std::vector<StagedFile*>& files) {
+  size_t flushed = 0;
+  for (; flushed < files.size() && files[flushed]->finished_; ++flushed) {
+    int fd = open(files[flushed]->temp_.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool ok = fd >= 0 && fsync(fd) == 0;
+    if (fd >= 0) close(fd);
+    if (!ok) break;
+  }
+  size_t placed = 0;
+  std::set<std::string> folders;
+  for (; placed < flushed; ++placed) {
+    StagedFile& f = *files[placed];
+    if (std::rename(f.temp_.c_str(), f.final_.c_str()) != 0) break;
+    f.finished_ = false;
+    folders.insert(ParentOf(f.final_));
+  }
+  for (size_t i = placed; i < files.size(); ++i) files[i]->Discard();
+  for (const std::string& folder : folders) SyncFolder(folder);
+  return placed;
 }
 
 }  // namespace qvu

@@ -1,7 +1,8 @@
-// A file that takes its name only when it is complete: the bytes go to a temporary file in
-// the same folder as they arrive, are flushed to disk, and a rename puts the file in place
-// (replacing any file of that name). Until Commit, nobody sees a partial file under the
-// final name; a StagedFile destroyed without Commit leaves nothing behind.
+// A file that takes its name only when it is complete and on the disk: the bytes go to a
+// temporary file in the same folder as they arrive; Finish closes it, and PlaceAll flushes
+// it to disk and a rename puts it in place (replacing any file of that name). Until then
+// nobody sees a partial file under the final name; a StagedFile destroyed before it was
+// placed leaves nothing behind.
 #pragma once
 
 #include <sys/types.h>
@@ -9,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qvu {
 
@@ -26,16 +28,29 @@ class StagedFile {
   bool ok() const { return fd_ >= 0; }
   // False on a write error; the file is then unusable.
   bool Write(const char* data, size_t size);
-  // Flush, close, rename into place, flush the folder. False leaves nothing behind.
-  bool Commit();
+  // The last byte is written: closes the file. False leaves nothing behind.
+  bool Finish();
+  // Where the finished file lies until it is placed, and where it goes.
+  const std::string& TempPath() const { return temp_; }
+  const std::string& FinalPath() const { return final_; }
   void Discard();
 
  private:
+  friend size_t PlaceAll(const std::vector<StagedFile*>& files);
+
   std::string final_, temp_;
   int fd_ = -1;
-  // Write-back runs behind the transfer, a window at a time, so that the flush at Commit
-  // finds little left to write and the dirty pages of a large file stay bounded.
+  bool finished_ = false;  // closed, complete, not yet placed
+  // Write-back runs behind the transfer, a window at a time, so that the flush finds little
+  // left to write and the dirty pages of a large file stay bounded.
   off_t written_ = 0, flushedTo_ = 0, waitFrom_ = 0;
 };
+
+// Puts finished files in place, in order. Every one is flushed to disk before any takes its
+// name, and each folder is flushed once at the end rather than once for every file placed in
+// it: half the flushes of placing each file as it arrives. Gives how many, from the first,
+// are in place; the one after them, if any, could not be flushed or renamed, and it and the
+// rest are discarded.
+size_t PlaceAll(const std::vector<StagedFile*>& files);
 
 }  // namespace qvu

@@ -21,7 +21,7 @@ isolated() {
   fi
 }
 
-for name in version_list_bench download_bench memory_bench plan_bench apply_bench; do
+for name in version_list_bench download_bench memory_bench plan_bench apply_bench many_files_bench; do
   echo "== $name"
   if [ ! -x "$bin/$name" ]; then
     echo "$bin/$name is not built"

@@ -5,6 +5,7 @@
 
 #include <openssl/asn1.h>
 #include <openssl/err.h>
+#include <openssl/objects.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
@@ -50,8 +51,8 @@ bool JudgeServerCertificate(const ServerCertificate* cert, bool chainTrusted, TD
     certErrorMessage = kCertValidityText;
     return false;
   }
-  const std::string issuerCn = GetCommonName(cert->issuer);
-  const std::string subjectCn = GetCommonName(cert->subject);
+  const std::string& issuerCn = cert->issuerCn;
+  const std::string& subjectCn = cert->subjectCn;
   if (issuerCn == subjectCn) {
     certErrorMessage = kCertTrustText;
     return false;
@@ -89,12 +90,19 @@ int StateIndex() {
   return index;
 }
 
-std::string OneLine(const X509_NAME* name) {
+// The first commonName entry of the name in the certificate's order, as UTF-8 whatever
+// string type holds it; "" when there is none or it cannot be read.
+std::string FirstCommonName(const X509_NAME* name) {
   if (name == nullptr) return "";
-  char* text = X509_NAME_oneline(name, nullptr, 0);
-  if (text == nullptr) return "";
-  std::string result(text);
-  OPENSSL_free(text);
+  const int index = X509_NAME_get_index_by_NID(name, NID_commonName, -1);
+  if (index < 0) return "";
+  const ASN1_STRING* value = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, index));
+  unsigned char* utf8 = nullptr;
+  const int length = value ? ASN1_STRING_to_UTF8(&utf8, value) : -1;
+  if (length < 0) return "";
+  // Kept whole, an embedded NUL included, so that it can never compare equal to a host.
+  std::string result(reinterpret_cast<const char*>(utf8), static_cast<size_t>(length));
+  OPENSSL_free(utf8);
   return result;
 }
 
@@ -125,8 +133,8 @@ int VerifyCallback(int preverifyOk, X509_STORE_CTX* storeCtx) {
     // An unreadable bound cannot be inside any period: it is judged as outside.
     if (!LocalTime(X509_get0_notBefore(x509), cert.notBefore)) cert.notBefore = 1e9;
     if (!LocalTime(X509_get0_notAfter(x509), cert.notAfter)) cert.notAfter = -1e9;
-    cert.issuer = OneLine(X509_get_issuer_name(x509));
-    cert.subject = OneLine(X509_get_subject_name(x509));
+    cert.issuerCn = FirstCommonName(X509_get_issuer_name(x509));
+    cert.subjectCn = FirstCommonName(X509_get_subject_name(x509));
     presented = &cert;
   }
   try {
@@ -165,6 +173,9 @@ CURLcode InstallCertCheck(CURL*, void* sslCtx, void* data) {
   if (!LoadTrustedRoots(ctx, state->setupError)) return CURLE_SSL_CACERT_BADFILE;
   SSL_CTX_set_ex_data(ctx, StateIndex(), state);
   SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, VerifyCallback);
+  // A connection keeps the certificate it was judged by: a server's request to negotiate
+  // again (where it could show another) is declined.
+  SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION);
   return CURLE_OK;
 }
 

@@ -26,8 +26,12 @@ struct CertOwnerFields {
 struct ServerCertificate {
   TDateTime notBefore = 0;  // local time
   TDateTime notAfter = 0;   // local time
-  std::string issuer;       // one-line names: "/C=JP/O=Org/CN=host"
-  std::string subject;
+  // The first commonName entry of each name as the certificate holds it, "" when it has
+  // none. Taken from the entries, never cut out of a one-line text: a value may hold
+  // "/CN=" itself (an O of "Org/CN=host"), and no text form keeps that apart from a real
+  // CN entry.
+  std::string issuerCn;
+  std::string subjectCn;
 };
 
 // The host part of a Domain setting: "host:443" -> "host", "[::1]:443" -> "::1".

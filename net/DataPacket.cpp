@@ -1,5 +1,6 @@
 #include "net/DataPacket.h"
 
+#include <cstdlib>
 #include <sstream>
 #include <vector>
 
@@ -7,13 +8,56 @@
 
 namespace qvu {
 
-PacketRead ReadVersionPacket(const std::string& text, TVersionTable& rows, std::string& error) {
+namespace {
+
+// pugixml takes its memory through one pair of functions for the whole process. Outside a
+// packet read they are malloc and free, as pugixml's own; during one, what the tree takes
+// is counted against the read's budget, and an allocation past it fails the parse.
+thread_local size_t* treeBudget = nullptr;
+
+void* BudgetedAllocate(size_t size) {
+  if (treeBudget != nullptr) {
+    if (size > *treeBudget) return nullptr;
+    *treeBudget -= size;
+  }
+  return std::malloc(size);
+}
+
+void Deallocate(void* p) { std::free(p); }
+
+class TreeBudget {
+ public:
+  explicit TreeBudget(size_t bytes) : left_(bytes) {
+    static const bool installed = [] {
+      pugi::set_memory_management_functions(&BudgetedAllocate, &Deallocate);
+      return true;
+    }();
+    (void)installed;
+    treeBudget = &left_;
+  }
+  ~TreeBudget() { treeBudget = nullptr; }
+  TreeBudget(const TreeBudget&) = delete;
+  TreeBudget& operator=(const TreeBudget&) = delete;
+
+ private:
+  size_t left_;
+};
+
+}  // namespace
+
+PacketRead ReadVersionPacket(std::string text, TVersionTable& rows, std::string& error) {
   rows.clear();
+  if (text.size() > kMaxPacketBytes) return PacketRead::TooLarge;
   pugi::xml_document doc;
-  // parse_default keeps parse_doctype off: a DOCTYPE is skipped as a whole, so no entity
-  // it declares is ever defined, let alone expanded.
-  const pugi::xml_parse_result parsed =
-      doc.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
+  pugi::xml_parse_result parsed;
+  {
+    TreeBudget budget(kMaxPacketTreeBytes);
+    // parse_default keeps parse_doctype off: a DOCTYPE is skipped as a whole, so no entity
+    // it declares is ever defined, let alone expanded.
+    parsed = doc.load_buffer_inplace(text.data(), text.size(), pugi::parse_default,
+                                     pugi::encoding_utf8);
+  }
+  if (parsed.status == pugi::status_out_of_memory) return PacketRead::TooLarge;
   if (!parsed) return PacketRead::NotXml;
 
   const pugi::xml_node packet = doc.document_element();
@@ -38,7 +82,8 @@ PacketRead ReadVersionPacket(const std::string& text, TVersionTable& rows, std::
 
   const pugi::xml_node rowData = packet.child("ROWDATA");
   size_t count = 0;
-  for (auto it = rowData.children("ROW").begin(); it != rowData.children("ROW").end(); ++it) ++count;
+  for (auto it = rowData.children("ROW").begin(); it != rowData.children("ROW").end(); ++it)
+    if (++count > kMaxPacketRows) return PacketRead::TooLarge;
   rows.reserve(count);
   for (const pugi::xml_node row : rowData.children("ROW")) {
     STVersion_tb& entry = rows.emplace_back();

@@ -18,6 +18,9 @@ const char kApiAgent[] = "Quelta Version Manager 1.0";
 const char kDownloadAgent[] = "Mozilla/3.0 (compatible; Indy Library)";
 const char kReadTimeoutText[] = "Read timed out.";
 const char kConnectTimeoutText[] = "Connect timed out.";
+// The data module's requests: a version list of a few MB takes well under a minute on the
+// slowest line a shop could have; five minutes leave room and still let the user go on.
+constexpr long kApiTotalTimeoutMs = 5 * 60 * 1000;
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -40,6 +43,7 @@ HttpFailure Classify(CURLcode rc) {
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
     case CURLE_INTERFACE_FAILED:
+    case CURLE_SEND_FAIL_REWIND:  // a POST whose kept connection turned out closed
       return HttpFailure::Socket;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
@@ -77,6 +81,34 @@ std::string HostForUrl(const std::string& host) {
   return host.find(':') != std::string::npos && host.front() != '[' ? "[" + host + "]" : host;
 }
 
+// Everything of a set-up that a connection is made for, besides the host and port (which
+// curl matches itself): the credentials and the proxy route with its own.
+std::string RouteOf(const std::string& userName, const std::string& password, const ST_Proxy& proxy) {
+  const std::string use = UpperAscii(proxy.use);
+  std::string route = userName + '\n' + password + '\n';
+  if (use == "HTTP" || use == "SOCKS4" || use == "SOCKS4A" || use == "SOCKS5") {
+    route += use + '\n' + proxy.server + '\n' + std::to_string(TextToInt(proxy.port) & 0xFFFF);
+    if (UpperAscii(proxy.auth) == "Y") route += '\n' + proxy.userName + '\n' + proxy.password;
+  }
+  return route;
+}
+
+// The form's text as curl reads it. There is no way back to its start: curl's own repeat
+// of a request whose kept connection turned out closed needs one, so a POST is never sent
+// twice (the service may have taken the first) and fails instead.
+struct FormText {
+  const std::string* text;
+  size_t offset = 0;
+};
+
+size_t ReadFormText(char* buffer, size_t size, size_t count, void* arg) {
+  FormText* form = static_cast<FormText*>(arg);
+  const size_t n = std::min(size * count, form->text->size() - form->offset);
+  std::copy_n(form->text->data() + form->offset, n, buffer);
+  form->offset += n;
+  return n;
+}
+
 }  // namespace
 
 std::string EncodeUrl(const std::string& url) {
@@ -104,32 +136,55 @@ std::string EncodeUrl(const std::string& url) {
 HttpClient::HttpClient(Role role, CertOwnerFields certOwner) : role_(role) {
   static CurlGlobal global;
   certState_.owner = certOwner;
+  if (role_ == Role::Api) totalTimeoutMs = kApiTotalTimeoutMs;
+  curl_ = curl_easy_init();
+  // The cookie store lives beside the handle and is started once, not at every set-up.
+  cookies_ = curl_share_init();
+  if (cookies_) curl_share_setopt(cookies_, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+}
+
+void HttpClient::Disconnect() {
+  // curl has no call that closes the connections of a handle and keeps the handle: a new
+  // handle it is, and the next set-up configures it.
+  if (curl_) curl_easy_cleanup(curl_);
   curl_ = curl_easy_init();
 }
 
 HttpClient::~HttpClient() {
   if (curl_) curl_easy_cleanup(curl_);
+  if (cookies_) curl_share_cleanup(cookies_);
   curl_slist_free_all(headers_);
 }
 
 void HttpClient::Setup(const std::string& userName, const std::string& password,
                        const ST_Proxy& proxy) {
+  // Other credentials or another proxy route: the kept connection is not theirs.
+  const std::string route = RouteOf(userName, password, proxy);
+  if (route != route_) {
+    Disconnect();
+    route_ = route;
+  }
   if (!curl_) return;
-  // Keeps the cookies; every option goes back to its default, the proxy route among them.
+  // Every option goes back to its default, the proxy route among them; the cookies stay in
+  // their store. The reset forgets the list of cookie files without freeing it, so the list
+  // is emptied first (which leaves the cookies of a store alone).
+  curl_easy_setopt(curl_, CURLOPT_COOKIEFILE, nullptr);
   curl_easy_reset(curl_);
   curl_slist_free_all(headers_);
   headers_ = curl_slist_append(nullptr, kAccept);
 
   curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl_, CURLOPT_ERRORBUFFER, errorBuffer_);
+  // The store, and "" as the list of cookie files: that starts curl's cookie handling
+  // without reading any file.
+  if (cookies_) curl_easy_setopt(curl_, CURLOPT_SHARE, cookies_);
   curl_easy_setopt(curl_, CURLOPT_COOKIEFILE, "");
   curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl_, CURLOPT_MAXREDIRS, 15L);
   curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "https");
   curl_easy_setopt(curl_, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-  // A connection per request and no resumed sessions: every request meets the check.
-  curl_easy_setopt(curl_, CURLOPT_FRESH_CONNECT, 1L);
-  curl_easy_setopt(curl_, CURLOPT_FORBID_REUSE, 1L);
+  // One connection kept, never a resumed session: every new connection meets the check.
+  curl_easy_setopt(curl_, CURLOPT_MAXCONNECTS, 1L);
   curl_easy_setopt(curl_, CURLOPT_SSL_SESSIONID_CACHE, 0L);
 
   curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
@@ -189,8 +244,23 @@ size_t HttpClient::OnWrite(char* data, size_t size, size_t count, void* p) {
   try {
     long code = 0;
     curl_easy_getinfo(self->curl_, CURLINFO_RESPONSE_CODE, &code);
-    // An error page never reaches the caller's file.
-    if (self->sink_ != nullptr && code < 400) return (*self->sink_)(data, n) ? n : 0;
+    // An error page (or a redirect that was not followed) never reaches the caller's file,
+    // and only its beginning is worth keeping: a failure text shows no more.
+    if (code >= 300) {
+      const size_t room = kErrorBodyKeep - std::min(self->body_.size(), kErrorBodyKeep);
+      self->body_.append(data, std::min(n, room));
+      if (n <= room) return n;
+      self->errorBodyCut_ = true;
+      return 0;
+    }
+    if (self->sink_ != nullptr) return (*self->sink_)(data, n) ? n : 0;
+    curl_off_t announced = -1;
+    curl_easy_getinfo(self->curl_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+    if (announced > self->maxBodyBytes ||
+        static_cast<int64_t>(self->body_.size() + n) > self->maxBodyBytes) {
+      self->bodyTooLarge_ = true;
+      return 0;
+    }
     self->body_.append(data, n);
     return n;
   } catch (...) {
@@ -226,7 +296,10 @@ int HttpClient::OnProgress(void* p, curl_off_t, curl_off_t dlNow, curl_off_t, cu
   HttpClient* self = static_cast<HttpClient*>(p);
   const int64_t now = NowMs();
   if (!self->connected_) {
-    if (self->TcpConnected()) {
+    // A kept connection stands already: the request goes out at once.
+    curl_off_t sent = 0;
+    curl_easy_getinfo(self->curl_, CURLINFO_PRETRANSFER_TIME_T, &sent);
+    if (sent > 0 || self->TcpConnected()) {
       self->connected_ = true;
       self->lastActivityMs_ = now;
     } else if (now - self->startMs_ > self->connectTimeoutMs) {
@@ -288,10 +361,15 @@ HttpResult HttpClient::Perform(const std::string& url, Method method, const Sink
   curl_easy_setopt(curl_, CURLOPT_CLOSESOCKETDATA, this);
   // Both time-outs are watched in OnProgress; curl's own limit is only a backstop.
   curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT_MS, connectTimeoutMs + readTimeoutMs);
+  // curl measures the rate and ends a transfer that stays below the floor for the window.
+  curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, rateFloorBytesPerSecond);
+  curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, rateWindowSeconds);
+  curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, totalTimeoutMs);
 
   sink_ = sink;
   body_.clear();
   readTimedOut_ = connectTimedOut_ = callbackFailed_ = connected_ = false;
+  bodyTooLarge_ = errorBodyCut_ = false;
   startMs_ = lastActivityMs_ = NowMs();
   lastDl_ = lastUl_ = 0;
   errorBuffer_[0] = '\0';
@@ -300,6 +378,9 @@ HttpResult HttpClient::Perform(const std::string& url, Method method, const Sink
   // Only sockets opened by this request count; a number curl closed quietly may belong to
   // someone else by now.
   sockets_.clear();
+  // A kept connection that the server closed just as it was taken up again gives nothing
+  // back: curl then sends a HEAD or GET once more on a new connection, by itself, and never
+  // a POST (see PostForm).
   const CURLcode rc = curl_easy_perform(curl_);
   sockets_.clear();
   sink_ = nullptr;
@@ -326,12 +407,19 @@ HttpResult HttpClient::Perform(const std::string& url, Method method, const Sink
     result.failure = HttpFailure::Other;
     result.message = kConnectTimeoutText;
   } else if (rc == CURLE_OPERATION_TIMEDOUT && connected_) {
+    // Silence, a trickle below the rate floor, or the whole request past its limit.
     result.failure = HttpFailure::ReadTimeout;
     result.message = kReadTimeoutText;
+  } else if (bodyTooLarge_) {
+    result.failure = HttpFailure::Other;
+    result.message = "Response body larger than " + std::to_string(maxBodyBytes) + " bytes";
+  } else if (errorBodyCut_ || rc == CURLE_TOO_MANY_REDIRECTS) {
+    result.failure = HttpFailure::None;  // judged by its status below
   } else if (!certState_.setupError.empty() && result.failure == HttpFailure::TlsLibrary) {
     result.message = certState_.setupError;
   }
-  if (result.failure == HttpFailure::None && result.status >= 400) {
+  // Only a 2xx answer is the resource: a 3xx left standing is no more the body than a 404.
+  if (result.failure == HttpFailure::None && result.status >= 300) {
     result.failure = HttpFailure::HttpStatus;
     result.message = "HTTP status " + std::to_string(result.status);
   }
@@ -362,8 +450,10 @@ HttpResult HttpClient::PostForm(const std::string& url, const std::string& name,
   HttpResult result;
   curl_mime* form = curl_ ? curl_mime_init(curl_) : nullptr;
   curl_mimepart* part = form ? curl_mime_addpart(form) : nullptr;
+  FormText text{&value};
   if (part == nullptr || curl_mime_name(part, name.c_str()) != CURLE_OK ||
-      curl_mime_data(part, value.data(), value.size()) != CURLE_OK ||
+      curl_mime_data_cb(part, static_cast<curl_off_t>(value.size()), &ReadFormText, nullptr, nullptr,
+                        &text) != CURLE_OK ||
       curl_mime_type(part, "text/plain; charset=\"utf-8\"") != CURLE_OK ||
       curl_mime_encoder(part, "8bit") != CURLE_OK) {
     curl_mime_free(form);

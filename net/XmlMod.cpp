@@ -1,5 +1,7 @@
 #include "net/XmlMod.h"
 
+#include <utility>
+
 #include "net/DataPacket.h"
 #include "net/NetFailure.h"
 #include "net/TextDecode.h"
@@ -8,7 +10,9 @@
 namespace qvu {
 
 TXmlMod::TXmlMod()
-    : IdHTTP1(HttpClient::Role::Api, CertOwnerFields{&_domain, &_certErrorMessage, &_befSubjectCn}) {}
+    : IdHTTP1(HttpClient::Role::Api, CertOwnerFields{&_domain, &_certErrorMessage, &_befSubjectCn}) {
+  IdHTTP1.maxBodyBytes = kMaxPacketBytes;
+}
 
 void TXmlMod::SetupHttp() { SetupHttpClient(IdHTTP1, _salonId, _salonPw, _proxy); }
 
@@ -19,16 +23,17 @@ bool TXmlMod::GetVersionInfo() {
   long status = -1;
   try {
     SetupHttp();
-    const HttpResult response = IdHTTP1.Get(_url);
+    HttpResult response = IdHTTP1.Get(_url);
     status = response.status;
     if (!response.ok()) {
       _errorMessage = FailureText(FailureColumn::VersionList, response.failure, response.message,
                                   response.status);
     } else {
-      const std::string text = DecodeBody(response.body, response.charset, true);
+      std::string text = DecodeBody(response.body, response.charset, true);
+      std::string().swap(response.body);  // only one copy of a list of megabytes at a time
       std::string error;
       TVersionTable rows;
-      switch (ReadVersionPacket(text, rows, error)) {
+      switch (ReadVersionPacket(std::move(text), rows, error)) {
         case PacketRead::Ok:
           _versions = std::move(rows);
           result = true;
@@ -37,6 +42,7 @@ bool TXmlMod::GetVersionInfo() {
           _errorMessage = "ClientDataSet XmlDataの読込に失敗しました(Error = " + error + ")";
           break;
         case PacketRead::NotXml:
+        case PacketRead::TooLarge:
           _errorMessage = FailureText(FailureColumn::VersionList, HttpFailure::Other, "", status);
           break;
       }
@@ -46,7 +52,8 @@ bool TXmlMod::GetVersionInfo() {
     _errorMessage = FailureText(FailureColumn::VersionList, HttpFailure::Other, "", status);
   }
   if (!_certErrorMessage.empty()) _errorMessage = _certErrorMessage;
-  IdHTTP1.Disconnect();
+  // The connection stays for the version log at the end of the run (the server may close it
+  // meanwhile; then the post opens another); it closes with the data module.
   return result;
 }
 

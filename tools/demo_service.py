@@ -3,6 +3,7 @@
 
     python3 tools/demo_service.py --cert C --key K [--port P] [--routes ROUTES.json]
                                   [--files DIR] [--log LOG.jsonl] [--silent]
+                                  [--next-cert C2 --next-key K2]
 
 Listens on 127.0.0.1 only (port 0 or no --port: a free one) with TLS 1.2 and nothing else,
 and prints the port on a line of its own on standard output once it accepts connections.
@@ -12,14 +13,31 @@ ROUTES.json is re-read whenever it changes (write it elsewhere and rename it int
                  "status": 200, "headers": [["Content-Type", "text/xml"]],
                  "body": "<base64>" | "bodyText": "..." | "bodyFile": "/path",
                  "delayBeforeBodyMs": 0, "silent": false,
-                 "closeWithoutAnswer": false, "gzip": false}]}
-A route is matched on method and path (the query is ignored), decoded or as sent. Without a
+                 "closeWithoutAnswer": false, "gzip": false,
+                 "repeatUnit": "<base64>", "repeatCount": N, "tail": "<base64>",
+                 "trickleMs": 0}]}
+A route is matched on method and path (the query is ignored), decoded or as sent. With
+repeatUnit the body is made as it goes out: the body, repeatCount times the unit, the tail;
+a negative count sends the unit without end, without a Content-Length. With trickleMs the
+body goes out one byte at a time, that long apart. Without a
 route, GET and HEAD of /zeph/files/file/<name> serve DIR/<name> (name percent-decoded as
 UTF-8); anything else is a 404.
 
 Every request is appended to LOG.jsonl before it is answered, one JSON object a line:
-    {"method", "rawPath", "path", "query", "headers": [[name, value], ...], "body": base64}
-Header names keep the letter case they were sent with, and the order.
+    {"method", "rawPath", "path", "query", "headers": [[name, value], ...], "body": base64,
+     "connection": N}
+Header names keep the letter case they were sent with, and the order. N numbers the TCP
+connections from 1; each accepted connection and each completed TLS handshake is a line too:
+    {"event": "connection", "connection": N}
+    {"event": "handshake", "connection": N, "resumed": false}
+
+What happens to a connection after an answer is the routes file's "connections": "keep"
+(the default: HTTP/1.1 keep-alive), "close" (each answer says Connection: close, then the
+connection closes), "drop" (closes after each answer without saying so), "dropReused" (a
+request that is not the first on its connection is read and logged, then the connection
+closes without an answer: a server that closed an idle connection just as it was reused).
+
+With --next-cert, every connection after the first presents that certificate instead.
 
 --silent completes each TLS handshake and then never sends a byte.
 
@@ -54,7 +72,12 @@ class Routes:
         self._path = path
         self._key = None
         self._table = {}
+        self._connections = "keep"
         self._lock = threading.Lock()
+
+    def connections(self):
+        self._current()
+        return self._connections
 
     def find(self, method, paths):
         table = self._current()
@@ -82,6 +105,7 @@ class Routes:
                     for route in doc.get("routes", []):
                         table[(str(route.get("method", "GET")).upper(), route["path"])] = route
                     self._table = table
+                    self._connections = str(doc.get("connections", "keep"))
                     self._key = key
                 except (OSError, ValueError, KeyError, TypeError, AttributeError) as e:
                     # A half-written or broken file keeps the last good table.
@@ -169,6 +193,7 @@ class Handler(BaseHTTPRequestHandler):
         return data
 
     def serve(self):
+        self.served = getattr(self, "served", 0) + 1
         target = self.path
         raw_path, _, query = target.partition("?")
         path = urllib.parse.unquote(raw_path, encoding="utf-8", errors="replace")
@@ -185,7 +210,12 @@ class Handler(BaseHTTPRequestHandler):
             "query": query,
             "headers": [[name, latin1_to_text(value)] for name, value in self.headers.items()],
             "body": base64.b64encode(body).decode("ascii"),
+            "connection": getattr(self.connection, "qvu_connection", 0),
         })
+        mode = self.server.routes.connections()
+        if mode == "dropReused" and self.served > 1:
+            self.close_connection = True
+            return
 
         route = self.server.routes.find(self.command, [path, raw_path])
         if route is not None:
@@ -194,8 +224,12 @@ class Handler(BaseHTTPRequestHandler):
             self.answer_file(raw_path[len(FILE_AREA):])
         else:
             self.answer(404, b"Not Found\n", [("Content-Type", "text/plain")])
+        if mode in ("close", "drop"):
+            self.close_connection = True
 
     def answer(self, status, body, headers, body_file=None, delay_ms=0):
+        if self.server.routes.connections() == "close":
+            headers = headers + [("Connection", "close")]
         names = {name.lower() for name, _ in headers}
         self.send_response(status)
         for name, value in headers:
@@ -218,7 +252,46 @@ class Handler(BaseHTTPRequestHandler):
             for start in range(0, len(body), CHUNK):
                 self.wfile.write(body[start:start + CHUNK])
 
+    def answer_generated(self, route):
+        status = int(route.get("status", 200))
+        head = base64.b64decode(route.get("body", ""))
+        unit = base64.b64decode(route["repeatUnit"])
+        tail = base64.b64decode(route.get("tail", ""))
+        count = int(route.get("repeatCount", 0))
+        self.send_response(status)
+        for name, value in route.get("headers", []):
+            self.send_header(str(name), str(value))
+        if count >= 0:
+            self.send_header("Content-Length", str(len(head) + len(unit) * count + len(tail)))
+        else:
+            self.close_connection = True   # the body ends when the client goes
+        self.end_headers()
+        if self.command == "HEAD":
+            return
+        self.wfile.write(head)
+        per_chunk = max(1, CHUNK // max(1, len(unit)))
+        chunk = unit * per_chunk
+        sent = 0
+        while count < 0 or sent < count:
+            n = per_chunk if count < 0 else min(per_chunk, count - sent)
+            self.wfile.write(chunk if n == per_chunk else unit * n)
+            sent += n
+        self.wfile.write(tail)
+
+    def answer_trickle(self, route, body, headers, delay_ms):
+        self.send_response(int(route.get("status", 200)))
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        for i in range(len(body)):
+            time.sleep(delay_ms / 1000.0)
+            self.wfile.write(body[i:i + 1])
+
     def answer_route(self, route):
+        if route.get("repeatUnit"):
+            self.answer_generated(route)
+            return
         if route.get("closeWithoutAnswer"):
             self.close_connection = True
             return
@@ -232,6 +305,9 @@ class Handler(BaseHTTPRequestHandler):
             body = str(route.get("bodyText", "")).encode("utf-8")
         headers = [(str(n), str(v)) for n, v in route.get("headers", [])]
         body_file = route.get("bodyFile") or None
+        if int(route.get("trickleMs", 0)) > 0:
+            self.answer_trickle(route, body, headers, int(route["trickleMs"]))
+            return
         if route.get("gzip"):
             if body_file:
                 with open(body_file, "rb") as f:
@@ -266,8 +342,11 @@ class Server(socketserver.ThreadingMixIn, HTTPServer):
     allow_reuse_address = True
     request_queue_size = 128
 
-    def __init__(self, port, context, routes, log, files_dir, silent):
+    def __init__(self, port, context, next_context, routes, log, files_dir, silent):
         self.context = context
+        self.next_context = next_context
+        self.connection_count = 0
+        self.count_lock = threading.Lock()
         self.routes = routes
         self.log = log
         self.files_dir = os.fsencode(os.path.abspath(files_dir)) if files_dir else None
@@ -294,10 +373,17 @@ class Server(socketserver.ThreadingMixIn, HTTPServer):
         # Headers and body go out in separate writes; without this, Nagle's algorithm holds
         # the body back for the client's delayed acknowledgement (about 40 ms an answer).
         request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        with self.count_lock:
+            self.connection_count += 1
+            number = self.connection_count
+        self.log.append({"event": "connection", "connection": number})
+        context = self.next_context if number > 1 and self.next_context else self.context
         try:
-            tls = self.context.wrap_socket(request, server_side=True)
+            tls = context.wrap_socket(request, server_side=True)
         except (ssl.SSLError, OSError):
             return
+        tls.qvu_connection = number
+        self.log.append({"event": "handshake", "connection": number, "resumed": tls.session_reused})
         try:
             tls.settimeout(None)
             if self.silent:
@@ -327,14 +413,20 @@ def main():
     parser.add_argument("--files", default="")
     parser.add_argument("--log", default="")
     parser.add_argument("--silent", action="store_true")
+    parser.add_argument("--next-cert", default="", help="PEM for every connection after the first")
+    parser.add_argument("--next-key", default="")
     args = parser.parse_args()
 
-    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    context.minimum_version = ssl.TLSVersion.TLSv1_2
-    context.maximum_version = ssl.TLSVersion.TLSv1_2
-    context.load_cert_chain(args.cert, args.key)
+    def tls_context(cert, key):
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.minimum_version = ssl.TLSVersion.TLSv1_2
+        context.maximum_version = ssl.TLSVersion.TLSv1_2
+        context.load_cert_chain(cert, key)
+        return context
 
-    server = Server(args.port, context, Routes(args.routes), RequestLog(args.log),
+    context = tls_context(args.cert, args.key)
+    next_context = tls_context(args.next_cert, args.next_key) if args.next_cert else None
+    server = Server(args.port, context, next_context, Routes(args.routes), RequestLog(args.log),
                     args.files, args.silent)
     print(server.server_address[1], flush=True)
     try:

@@ -146,8 +146,13 @@ UpdaterSetup::UpdaterSetup()
     : cert_(testing::CertificateAuthority::Shared().Issue("localhost")),
       service_(std::make_unique<testing::TestService>(cert_)),
       folder_(std::make_unique<testing::ProgramFolder>()) {
+  PointAt(service_->Port());
+}
+
+void UpdaterSetup::PointAt(int port) {
   const std::string db = folder_->workDir() + "/SERVER.MDB";
-  testing::MakeSettingsDb(db, testing::SettingsRows("localhost:" + std::to_string(service_->Port())));
+  fs::remove(db);
+  testing::MakeSettingsDb(db, testing::SettingsRows("localhost:" + std::to_string(port)));
   if (!fs::exists(db)) throw std::runtime_error("make-settings-db did not write " + db);
 }
 

@@ -49,6 +49,8 @@ class UpdaterSetup {
   int Port() const { return service_->Port(); }
 
   void ServeList(const std::vector<testing::Entry>& entries);
+  // SERVER.MDB names localhost at this port instead of the service's (a relay in between).
+  void PointAt(int port);
   // One run of the updater in category APP, answering the question with answer. The
   // single-instance lock is machine-wide (per network namespace): while some other copy
   // holds it, this waits rather than measuring the refusal.

@@ -72,6 +72,21 @@ TEST_F(Run, DownloadsSaveUnderTheLocalNameAndFollowTheList) {
   EXPECT_TRUE(service_.Requests().empty());
 }
 
+TEST_F(Run, AFailureKeepsWhatArrivedBeforeItAndRequestsNothingAfter) {
+  service_.SetFile("a.txt", "A");
+  service_.SetFile("c.txt", "C");  // b.txt is missing: 404
+  f_.frm->_downloadFiles = {Candidate("a.txt", "a.txt"), Candidate("b.txt", "b.txt"), Candidate("c.txt", "c.txt")};
+  EXPECT_FALSE(f_.frm->DownloadNewFiles());
+  EXPECT_EQ(f_.frm->_errorMessage, "b.txtのバージョンアップに失敗しました(ResponseCode = 404)");
+  EXPECT_EQ(ReadFile(f_.frm->_downloadPath + "a.txt"), "A");
+  EXPECT_EQ(f_.frm->_downloadFiles[0].localPath, f_.frm->_downloadPath + "a.txt");
+  EXPECT_EQ(f_.frm->_downloadFiles[1].localPath, "");
+  EXPECT_EQ(std::distance(fs::directory_iterator(f_.frm->_downloadPath), fs::directory_iterator()), 1)
+      << "nothing staged is left";
+  EXPECT_EQ(Fetched(), (std::vector<std::string>{"HEAD /zeph/files/file/a.txt", "GET /zeph/files/file/a.txt",
+                                                 "HEAD /zeph/files/file/b.txt"}));
+}
+
 TEST_F(Run, AFailedTransferLeavesNoFileBehind) {
   // The body is promised longer than it is: the transfer breaks off part-way.
   Route cut = Route::Ok(std::string(100000, 'x'), {{"Content-Length", "200000"}});
@@ -83,6 +98,27 @@ TEST_F(Run, AFailedTransferLeavesNoFileBehind) {
   EXPECT_EQ(f_.frm->_errorMessage,
             "big.binをバージョンアップする際にタイムアウトが発生しました(Error = Read timed out.)");
   EXPECT_TRUE(fs::is_empty(f_.frm->_downloadPath)) << "neither the file nor a partial one";
+}
+
+TEST_F(Run, ARedirectLeftStandingFailsTheDownloadWithItsStatus) {
+  const std::string self = "https://" + f_.frm->_domain + "/zeph/files/file/loop.bin";
+  const struct {
+    const char* method;
+    Route route;
+    const char* text;
+  } cases[] = {
+      {"GET", Route::Status(302, "<html>moved</html>"), "f.binのバージョンアップに失敗しました(ResponseCode = 302)"},
+      {"HEAD", Route::Redirect(self, 301), "f.binのバージョンアップに失敗しました(ResponseCode = 301)"},
+  };
+  for (const auto& c : cases) {
+    service_.SetRoute("HEAD", "/zeph/files/file/loop.bin", Route::Ok(""));
+    service_.SetRoute("GET", "/zeph/files/file/loop.bin", Route::Ok("file"));
+    service_.SetRoute(c.method, "/zeph/files/file/loop.bin", c.route);
+    f_.frm->_downloadFiles = {Candidate("f.bin", "loop.bin")};
+    EXPECT_FALSE(f_.frm->DownloadNewFiles()) << c.method;
+    EXPECT_EQ(f_.frm->_errorMessage, c.text);
+    EXPECT_TRUE(fs::is_empty(f_.frm->_downloadPath)) << "the page is not the file";
+  }
 }
 
 class ExpiredRun : public Run {

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -158,10 +159,11 @@ RunResult Collect(Spawned s, const RunOptions& o, size_t written) {
   for (int fd : {s.in, s.out, s.err})
     if (fd >= 0) close(fd);
   int status = 0;
-  if (s.out >= 0 || s.err >= 0 || waitpid(s.pid, &status, WNOHANG) == 0) {
+  rusage usage{};
+  if (s.out >= 0 || s.err >= 0 || wait4(s.pid, &status, WNOHANG, &usage) == 0) {
     // Still running at the limit: end it so no copy outlives the test.
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (waitpid(s.pid, &status, WNOHANG) == 0) {
+    while (wait4(s.pid, &status, WNOHANG, &usage) == 0) {
       if (std::chrono::steady_clock::now() > until) {
         KillProgram(s.pid, SIGKILL);
         return r;
@@ -170,6 +172,7 @@ RunResult Collect(Spawned s, const RunOptions& o, size_t written) {
     }
   }
   r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.maxRssKiB = usage.ru_maxrss;
   return r;
 }
 

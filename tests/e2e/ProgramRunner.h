@@ -16,6 +16,7 @@ namespace qvu::testing {
 struct RunResult {
   int exitCode = -1;  // -1 when it did not end by itself within the time limit
   std::string out, err;
+  long maxRssKiB = 0;  // the process's peak resident memory, from wait4
 };
 
 // A fresh program folder: the updater and its archiver library copied from the build

@@ -15,6 +15,7 @@
 
 #include "tests/e2e/ProgramRunner.h"
 #include "tests/e2e/Settings.h"
+#include "tests/e2e/UpdateRunFixture.h"
 #include "tests/e2e/VersionList.h"
 #include "tests/harness/Harness.h"
 
@@ -23,9 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-const char* const kListPath = "/quelta/api/office/gvermgr";
-const char* const kLogPath = "/quelta/api/office/sverlog";
 
 // An X display number that nothing answers on: no socket in /tmp/.X11-unix, no abstract
 // socket of that name in this network namespace, nothing on its TCP port.
@@ -48,49 +46,6 @@ int UnusedDisplayNumber() {
   }
   return -1;
 }
-
-class UpdateRun : public ::testing::Test {
- protected:
-  UpdateRun()
-      : cert_(CertificateAuthority::Shared().Issue("localhost")),
-        service_(cert_),
-        folder_(std::make_unique<ProgramFolder>()) {}
-
-  std::string Domain() const { return "localhost:" + std::to_string(service_.Port()); }
-
-  void Settings(const std::string& extraRows = "") {
-    MakeSettingsDb(folder_->workDir() + "/SERVER.MDB", SettingsRows(Domain(), extraRows));
-  }
-
-  void ServeList(const std::vector<Entry>& entries) {
-    service_.SetRoute("GET", kListPath,
-                      Route::Ok(VersionListXml(entries), {{"Content-Type", "text/xml; charset=UTF-8"}}));
-  }
-
-  RunResult Run(std::vector<std::string> args, const std::string& answer = "y\n",
-                std::vector<std::string> env = {}) {
-    RunOptions o;
-    o.args = std::move(args);
-    o.cwd = folder_->workDir();
-    o.input = answer;
-    o.extraEnv = std::move(env);
-    o.extraEnv.push_back("SSL_CERT_FILE=" + CertificateAuthority::Shared().RootFile());
-    return RunProgram(folder_->exe(), o);
-  }
-
-  std::vector<Request> RequestsTo(const std::string& pathPrefix) const {
-    std::vector<Request> out;
-    for (const Request& r : service_.Requests())
-      if (r.path.rfind(pathPrefix, 0) == 0) out.push_back(r);
-    return out;
-  }
-
-  std::string P(const std::string& rel) const { return folder_->path() + rel; }
-
-  Certificate cert_;
-  TestService service_;
-  std::unique_ptr<ProgramFolder> folder_;
-};
 
 TEST_F(UpdateRun, RoadOfOneFileThroughToTheStartedTarget) {
   WriteFile(P("app.exe"), PeImage("1.2.0.4"));
@@ -249,6 +204,41 @@ TEST_F(UpdateRun, ShopRunPostsItsVersionLogRowByRow) {
   ASSERT_NE(at, std::string::npos);
   std::string useDt = post.body.substr(at + 8, post.body.find('"', at + 8) - at - 8);
   EXPECT_THAT(useDt, ::testing::MatchesRegex("20[0-9][0-9]/[01][0-9]/[0-3][0-9]( [0-9]+:[0-5][0-9]:[0-5][0-9])?"));
+}
+
+TEST_F(UpdateRun, EachClientKeepsOneConnectionForTheWholeRun) {
+  std::vector<Entry> list;
+  for (int i = 0; i < 10; ++i) {
+    const std::string name = "file" + std::to_string(i) + ".txt";
+    list.push_back({{"SHOP_CODE", "001"}, {"FILENAME", name}, {"ZIPFILENAME", name}});
+    service_.SetFile(name, "content " + std::to_string(i));
+  }
+  service_.SetRoute("POST", kLogPath, Route::Ok("OK"));
+  for (ConnectionMode mode : {ConnectionMode::KeepAlive, ConnectionMode::CloseAfterAnswer}) {
+    folder_ = std::make_unique<ProgramFolder>();
+    Settings();
+    ServeList(list);
+    service_.SetConnectionMode(mode);
+    service_.ClearRequests();
+
+    RunResult r = Run({"SHOP", "001"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_THAT(r.out, HasSubstr("10件中 10件更新しました\n"));
+    EXPECT_EQ(ReadFile(P("file9.txt")), "content 9");
+    const ConnectionCount count = service_.Connections();
+    const std::vector<Request> requests = service_.Requests();
+    ASSERT_EQ(requests.size(), 22u);
+    if (mode == ConnectionMode::KeepAlive) {
+      // The data module's list and log on one connection, the twenty file requests on another.
+      EXPECT_EQ(count.tcp, 2);
+      EXPECT_EQ(count.handshakes, 2);
+      EXPECT_EQ(requests.front().connection, requests.back().connection);
+      for (size_t i = 1; i + 1 < requests.size(); ++i) EXPECT_EQ(requests[i].connection, requests[1].connection);
+      EXPECT_NE(requests[1].connection, requests.front().connection);
+    } else {
+      EXPECT_EQ(count.tcp, 22) << "a connection for every request";
+    }
+  }
 }
 
 TEST_F(UpdateRun, FailedDownloadLeavesEveryFileAsItWas) {

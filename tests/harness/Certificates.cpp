@@ -155,11 +155,13 @@ Certificate CertificateAuthority::Issue(const CertSpec& spec) {
   cert.notBefore = spec.notBefore.Resolve(now);
   cert.notAfter = spec.notAfter.Resolve(now);
 
-  std::string ext =
-      "[leaf]\n"
-      "basicConstraints = CA:FALSE\n"
-      "keyUsage = critical, digitalSignature, keyEncipherment\n"
-      "extendedKeyUsage = serverAuth\n";
+  std::string ext = spec.authority ? "[leaf]\n"
+                                     "basicConstraints = critical, CA:TRUE\n"
+                                     "keyUsage = critical, keyCertSign, cRLSign, digitalSignature\n"
+                                   : "[leaf]\n"
+                                     "basicConstraints = CA:FALSE\n"
+                                     "keyUsage = critical, digitalSignature, keyEncipherment\n"
+                                     "extendedKeyUsage = serverAuth\n";
   if (!spec.san.empty()) {
     ext += "subjectAltName = ";
     for (size_t i = 0; i < spec.san.size(); ++i) ext += (i ? "," : "") + spec.san[i];
@@ -177,7 +179,9 @@ Certificate CertificateAuthority::Issue(const CertSpec& spec) {
                                    base + ".leaf.pem", "-startdate", AsnTime(cert.notBefore),
                                    "-enddate", AsnTime(cert.notAfter), "-extfile", base + ".ext",
                                    "-extensions", "leaf"};
-  if (spec.issuer == Issuer::SelfSigned) {
+  if (spec.signer != nullptr) {
+    sign.insert(sign.end(), {"-cert", spec.signer->certFile, "-keyfile", spec.signer->keyFile});
+  } else if (spec.issuer == Issuer::SelfSigned) {
     sign.insert(sign.end(), {"-selfsign", "-keyfile", cert.keyFile});
   } else if (spec.issuer == Issuer::Root) {
     sign.insert(sign.end(), {"-cert", rootCert_, "-keyfile", rootKey_});
@@ -187,7 +191,10 @@ Certificate CertificateAuthority::Issue(const CertSpec& spec) {
   Run(sign, "issue a certificate");
 
   std::string pem = ReadFileBytes(base + ".leaf.pem");
-  if (spec.issuer == Issuer::Intermediate) pem += ReadFileBytes(intermediateCert_);
+  if (spec.signer != nullptr)
+    pem += ReadFileBytes(spec.signer->certFile);
+  else if (spec.issuer == Issuer::Intermediate)
+    pem += ReadFileBytes(intermediateCert_);
   WriteFileBytes(cert.certFile, pem);
 
   std::string names = Capture({openssl, "x509", "-in", base + ".leaf.pem", "-noout", "-subject",

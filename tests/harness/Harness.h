@@ -52,6 +52,8 @@ enum class Issuer {
   Untrusted,     // a separate authority with the same names as this one but other keys
 };
 
+struct Certificate;
+
 // Set the fields one by one: GCC's -Wextra warns on designated initializers that skip any.
 struct CertSpec {
   // Subject: subjectExtra in order, then CN when cn is not empty (no CN attribute at all
@@ -66,6 +68,11 @@ struct CertSpec {
   TimeBound notAfter = TimeBound::FromNow(30 * 24 * 3600);
   // Entries such as "DNS:localhost" or "IP:127.0.0.1"; empty: no subjectAltName extension.
   std::vector<std::string> san;
+  // A certificate authority of its own (it can sign others through signer).
+  bool authority = false;
+  // Signed by this authority (issued by the same CertificateAuthority) instead of issuer;
+  // the chain then continues with the signer's.
+  const Certificate* signer = nullptr;
 };
 
 struct Certificate {
@@ -122,6 +129,12 @@ struct Route {
   bool closeWithoutAnswer = false;  // read the request, then close the connection
   bool gzip = false;                // body sent gzip-compressed with Content-Encoding: gzip
   std::string bodyFile;  // when set, the body is streamed from this file (large bodies)
+  // A body made as it goes out: body, then repeatCount times repeatUnit, then tail. A
+  // negative count repeats without end and sends no Content-Length.
+  std::string repeatUnit;
+  long long repeatCount = 0;
+  std::string tail;
+  int trickleMs = 0;  // the body one byte at a time, this long before each
 
   static Route Ok(std::string body, HeaderList headers = {});
   static Route Status(int status, std::string body = {});
@@ -136,10 +149,27 @@ struct Request {
   std::string query;    // as sent, after the "?" (empty when none)
   HeaderList headers;   // names as sent, in order
   std::string body;     // the bytes as sent (chunked transfer decoded)
+  int connection = 0;   // which TCP connection it came on, numbered from 1
 
   // Value of the first header of that name, compared without regard to case; "" if absent.
   std::string Header(std::string_view name) const;
   bool HasHeader(std::string_view name) const;
+};
+
+// What the service does with a connection after an answer.
+enum class ConnectionMode {
+  KeepAlive,         // HTTP/1.1 keep-alive
+  CloseAfterAnswer,  // says Connection: close, then closes
+  DropAfterAnswer,   // closes without saying so
+  DropReused,        // a second request on a connection is read, then the connection closes
+                     // unanswered: an idle connection closed just as it was taken up again
+};
+
+// The TCP connections the service accepted and the TLS handshakes it completed.
+struct ConnectionCount {
+  int tcp = 0;
+  int handshakes = 0;
+  int resumed = 0;  // handshakes that resumed an earlier session
 };
 
 // tools/demo_service.py on 127.0.0.1 with TLS 1.2 only and the given certificate. Routes are
@@ -149,6 +179,8 @@ struct Request {
 class TestService {
  public:
   explicit TestService(const Certificate& cert);
+  // The first connection presents first, every later one later.
+  TestService(const Certificate& first, const Certificate& later);
   ~TestService();
   TestService(const TestService&) = delete;
   TestService& operator=(const TestService&) = delete;
@@ -166,7 +198,10 @@ class TestService {
   void SetFileFromPath(const std::string& name, const std::string& path);
   void RemoveFile(const std::string& name);
 
+  void SetConnectionMode(ConnectionMode mode);
+
   std::vector<Request> Requests() const;
+  ConnectionCount Connections() const;  // since the last ClearRequests
   void ClearRequests();
 
  private:
@@ -175,6 +210,7 @@ class TestService {
 
   TempFolder folder_;
   std::vector<std::pair<std::pair<std::string, std::string>, Route>> routes_;
+  ConnectionMode mode_ = ConnectionMode::KeepAlive;
   std::unique_ptr<ChildProcess> process_;
   int port_ = 0;
   std::uintmax_t logStart_ = 0;

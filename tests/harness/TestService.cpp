@@ -158,15 +158,18 @@ Route Route::Redirect(std::string location, int status) {
   return route;
 }
 
-TestService::TestService(const Certificate& cert) : folder_("qvu-service") {
+TestService::TestService(const Certificate& cert) : TestService(cert, cert) {}
+
+TestService::TestService(const Certificate& first, const Certificate& later) : folder_("qvu-service") {
   fs::create_directories(folder_ / "files");
   WriteRoutes();
-  process_ = std::make_unique<ChildProcess>(
-      std::vector<std::string>{PythonInterpreter(), DemoServiceScript(), "--cert", cert.certFile,
-                               "--key", cert.keyFile, "--port", "0", "--routes",
-                               folder_ / "routes.json", "--files", folder_ / "files", "--log",
-                               folder_ / "requests.jsonl"},
-      true);
+  std::vector<std::string> argv{PythonInterpreter(), DemoServiceScript(), "--cert", first.certFile,
+                                "--key", first.keyFile, "--port", "0", "--routes",
+                                folder_ / "routes.json", "--files", folder_ / "files", "--log",
+                                folder_ / "requests.jsonl"};
+  if (later.certFile != first.certFile)
+    argv.insert(argv.end(), {"--next-cert", later.certFile, "--next-key", later.keyFile});
+  process_ = std::make_unique<ChildProcess>(argv, true);
   std::string line = process_->ReadLine(kStartLimit);
   port_ = std::atoi(line.c_str());
   if (port_ <= 0) throw HarnessError("the test service reported no port: " + line);
@@ -210,11 +213,21 @@ void TestService::WriteRoutes() const {
                     {"silent", route.silent},
                     {"closeWithoutAnswer", route.closeWithoutAnswer},
                     {"gzip", route.gzip},
-                    {"bodyFile", route.bodyFile}});
+                    {"bodyFile", route.bodyFile},
+                    {"repeatUnit", Base64(route.repeatUnit)},
+                    {"repeatCount", route.repeatCount},
+                    {"tail", Base64(route.tail)},
+                    {"trickleMs", route.trickleMs}});
   }
-  json doc = {{"routes", list}};
+  static const char* const kModes[] = {"keep", "close", "drop", "dropReused"};
+  json doc = {{"routes", list}, {"connections", kModes[static_cast<int>(mode_)]}};
   ReplaceFileAtomically(folder_ / "routes.json",
                         doc.dump(-1, ' ', false, json::error_handler_t::replace));
+}
+
+void TestService::SetConnectionMode(ConnectionMode mode) {
+  mode_ = mode;
+  WriteRoutes();
 }
 
 std::string TestService::FilePath(const std::string& name) const {
@@ -248,12 +261,15 @@ void TestService::RemoveFile(const std::string& name) {
 std::vector<Request> TestService::Requests() const {
   std::vector<Request> requests;
   for (const json& record : ReadJsonLines(folder_ / "requests.jsonl", logStart_)) {
+    if (record.contains("event")) continue;
     Request r;
     r.method = JsonText(record, "method");
     r.path = JsonText(record, "path");
     r.rawPath = JsonText(record, "rawPath");
     r.query = JsonText(record, "query");
     r.body = Unbase64(JsonText(record, "body"));
+    if (auto it = record.find("connection"); it != record.end() && it->is_number_integer())
+      r.connection = it->get<int>();
     if (auto it = record.find("headers"); it != record.end() && it->is_array()) {
       for (const json& pair : *it) {
         if (pair.is_array() && pair.size() == 2 && pair[0].is_string() && pair[1].is_string())
@@ -263,6 +279,19 @@ std::vector<Request> TestService::Requests() const {
     requests.push_back(std::move(r));
   }
   return requests;
+}
+
+ConnectionCount TestService::Connections() const {
+  ConnectionCount count;
+  for (const json& record : ReadJsonLines(folder_ / "requests.jsonl", logStart_)) {
+    const std::string event = JsonText(record, "event");
+    if (event == "connection") ++count.tcp;
+    if (event == "handshake") {
+      ++count.handshakes;
+      if (record.value("resumed", false)) ++count.resumed;
+    }
+  }
+  return count;
 }
 
 void TestService::ClearRequests() { logStart_ = FileSizeOrZero(folder_ / "requests.jsonl"); }

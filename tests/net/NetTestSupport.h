@@ -23,6 +23,12 @@ inline void TrustTestAuthority() {
   setenv("SSL_CERT_FILE", CertificateAuthority::Shared().RootFile().c_str(), 1);
 }
 
+// A certificate for localhost from the test authority, made once per test process.
+inline const Certificate& LocalhostCert() {
+  static const Certificate cert = CertificateAuthority::Shared().Issue("localhost");
+  return cert;
+}
+
 // SSL_CERT_FILE pointed elsewhere for the life of the object.
 class ScopedCertFile {
  public:

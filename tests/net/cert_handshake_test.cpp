@@ -24,6 +24,13 @@ CertSpec Spec(const std::string& cn, Issuer issuer = Issuer::Intermediate) {
   return spec;
 }
 
+// A subject whose O value holds "/CN=localhost" before its real CN.
+CertSpec SlashInOrganisation(const std::string& cn) {
+  CertSpec spec = Spec(cn);
+  spec.subjectExtra = {{"O", "Org/CN=localhost"}};
+  return spec;
+}
+
 struct HandshakeCase {
   const char* name;
   CertSpec spec;
@@ -75,7 +82,10 @@ INSTANTIATE_TEST_SUITE_P(
         HandshakeCase{"plainNameOtherDomain", Spec("example.com"), "badexample.com", kConnectFailure},
         HandshakeCase{"wildcard", Spec("*.example.com"), "a.example.com", nullptr},
         HandshakeCase{"caseDiffers", Spec("LOCALHOST"), "localhost", kConnectFailure},
-        HandshakeCase{"emptyDomain", Spec("localhost"), "", kConnectFailure}),
+        HandshakeCase{"emptyDomain", Spec("localhost"), "", kConnectFailure},
+        // The one-line text of this subject reads "/O=Org\/CN=localhost/CN=attacker.example".
+        HandshakeCase{"commonNameInsideAnotherValue", SlashInOrganisation("attacker.example"), "localhost",
+                      kConnectFailure}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ChainMemory, EachOwnerRemembersItsFirstCertificate) {
@@ -105,6 +115,58 @@ TEST(ChainMemory, EachOwnerRemembersItsFirstCertificate) {
   SetupHttpClient(download, "", "", {});
   EXPECT_TRUE(download.Get(b.BaseUrl() + kListPath).ok()) << text;
   EXPECT_EQ(bef, "b.example.com");
+}
+
+
+TEST(ChainMemory, ACommonNameInsideAnotherValueMakesNoLink) {
+  TrustTestAuthority();
+  CertificateAuthority& ca = CertificateAuthority::Shared();
+  TestService first(ca.Issue(Spec("localhost")));
+  first.SetRoute("GET", kListPath, Route::Ok(Packet()));
+  TXmlMod xml;
+  xml._domain = "shop.localhost";
+  xml._url = first.BaseUrl() + kListPath;
+  ASSERT_TRUE(xml.GetVersionInfo()) << xml._errorMessage;
+  ASSERT_EQ(xml._befSubjectCn, "localhost");
+
+  // An authority below the trusted root whose O reads "Org/CN=localhost": its issuer text
+  // holds the remembered name, its common name is another.
+  CertSpec authority = SlashInOrganisation("Other Issuing CA");
+  authority.issuer = Issuer::Root;
+  authority.authority = true;
+  const Certificate other = ca.Issue(authority);
+  CertSpec leaf = Spec("shop.localhost");
+  leaf.signer = &other;
+  TestService second(ca.Issue(leaf));
+  second.SetRoute("GET", kListPath, Route::Ok(Packet()));
+  xml._url = second.BaseUrl() + kListPath;
+  EXPECT_FALSE(xml.GetVersionInfo());
+  EXPECT_EQ(xml._errorMessage, kCertTrustText);
+  EXPECT_EQ(xml._befSubjectCn, "localhost");
+}
+
+
+TEST(ChainMemory, ASecondConnectionIsJudgedAgainstTheFirst) {
+  // The service shows its second certificate from its second connection on: CN 127.0.0.1,
+  // from the same authority, not issued by the remembered localhost.
+  TrustTestAuthority();
+  CertificateAuthority& ca = CertificateAuthority::Shared();
+  TestService service(ca.Issue(Spec("localhost")), ca.Issue(Spec("127.0.0.1")));
+  service.SetRoute("GET", kListPath, Route::Ok(Packet()));
+  TXmlMod xml;
+  xml._domain = "localhost";
+  xml._url = service.BaseUrl() + kListPath;
+  ASSERT_TRUE(xml.GetVersionInfo()) << xml._errorMessage;
+  // The kept connection and its certificate serve again.
+  ASSERT_TRUE(xml.GetVersionInfo()) << xml._errorMessage;
+  EXPECT_EQ(service.Connections().handshakes, 1);
+
+  service.SetConnectionMode(ConnectionMode::CloseAfterAnswer);
+  ASSERT_TRUE(xml.GetVersionInfo()) << xml._errorMessage;  // still on the first connection
+  EXPECT_FALSE(xml.GetVersionInfo()) << "a new handshake, the other certificate";
+  EXPECT_EQ(xml._errorMessage, kCertTrustText);
+  EXPECT_EQ(xml._befSubjectCn, "localhost");
+  EXPECT_EQ(service.Connections().tcp, 2);
 }
 
 }  // namespace

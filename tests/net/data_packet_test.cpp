@@ -95,6 +95,59 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"noMetadata", "<DATAPACKET Version=\"2.0\"><ROWDATA/></DATAPACKET>", PacketRead::NotPacket, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Repeats a piece of text count times.
+std::string Times(const std::string& piece, size_t count) {
+  std::string out;
+  out.reserve(piece.size() * count);
+  for (size_t i = 0; i < count; ++i) out += piece;
+  return out;
+}
+
+TEST(ReadVersionPacket, ARealListStaysFarInsideTheLimits) {
+  // 10,000 entries with all fifteen columns filled as a service fills them.
+  std::string fields, row = "<ROW";
+  for (const char* column : kVersionColumns) {
+    fields += Field(column);
+    row += std::string(" ") + column + "=\"" + std::string(14, 'v') + "\"";
+  }
+  const std::string text = Packet(fields, Times(row + "/>", 10000));
+  EXPECT_GT(text.size(), 2500000u);
+  EXPECT_LT(text.size() * 2, kMaxPacketBytes);
+  EXPECT_LE(10000 * 2, kMaxPacketRows);
+  TVersionTable rows;
+  std::string error;
+  ASSERT_EQ(ReadVersionPacket(text, rows, error), PacketRead::Ok);
+  EXPECT_EQ(rows.size(), 10000u);
+}
+
+TEST(ReadVersionPacket, PastALimitIsTooLarge) {
+  const std::string fields = Field("FILENAME");
+  const struct {
+    const char* name;
+    std::string text;
+    PacketRead outcome;
+  } cases[] = {
+      {"rows at the limit", Packet(fields, Times("<ROW FILENAME=\"a\"/>", kMaxPacketRows)), PacketRead::Ok},
+      {"one row more", Packet(fields, Times("<ROW/>", kMaxPacketRows + 1)), PacketRead::TooLarge},
+      {"one byte more", Packet(fields, "") + std::string(kMaxPacketBytes, ' '), PacketRead::TooLarge},
+      // Within the bytes, but the tree would be ten times their size.
+      {"tiny elements", Packet(fields, Times("<a/>", 1800000)), PacketRead::TooLarge},
+      {"empty attributes", Packet(fields, "<ROW" + Times(" a=\"\"", 1500000) + "/>"), PacketRead::TooLarge},
+  };
+  for (const auto& c : cases) {
+    ASSERT_LE(c.text.size(), kMaxPacketBytes + 200) << c.name;
+    TVersionTable rows;
+    std::string error;
+    EXPECT_EQ(ReadVersionPacket(c.text, rows, error), c.outcome) << c.name;
+    EXPECT_EQ(rows.empty(), c.outcome != PacketRead::Ok) << c.name;
+  }
+  // The budget belonged to the refused read: the next one has its own.
+  TVersionTable rows;
+  std::string error;
+  EXPECT_EQ(ReadVersionPacket(Packet(fields, "<ROW FILENAME=\"a\"/>"), rows, error), PacketRead::Ok);
+  EXPECT_EQ(rows.size(), 1u);
+}
+
 TEST(WriteVersionLogPacket, WritesSevenColumnsAndEveryAttribute) {
   STVersion_tb v;
   v.SALONID = "S01";

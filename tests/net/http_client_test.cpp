@@ -12,11 +12,6 @@ namespace {
 
 using namespace qvu::nettest;
 
-const Certificate& LocalhostCert() {
-  static const Certificate cert = CertificateAuthority::Shared().Issue("localhost");
-  return cert;
-}
-
 class HttpClientTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { TrustTestAuthority(); }

@@ -17,11 +17,6 @@ const char kListPath[] = "/quelta/api/office/gvermgr";
 const char kLogPath[] = "/quelta/api/office/sverlog";
 const char kQuery[] = "?SALONID=S01&CATEGORY=SHOP&STATUS=UP&SHOP_CODE=";
 
-const Certificate& LocalhostCert() {
-  static const Certificate cert = CertificateAuthority::Shared().Issue("localhost");
-  return cert;
-}
-
 std::string ListPacket(const std::string& rows) {
   return "<?xml version=\"1.0\" standalone=\"yes\"?><DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
          "<FIELD attrname=\"FILENAME\" fieldtype=\"string\" width=\"100\"/>"
@@ -189,6 +184,33 @@ void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 const std::string kHtml = "<html><body><h1>Internal error</h1><br></body></html>";
 
+// An error page of 2 GB: only its beginning can reach a text.
+Route HugeErrorPage() {
+  Route route = Route::Status(500, "<html><body>");
+  route.repeatUnit = "<p>error</p>";
+  route.repeatCount = (2LL << 30) / 12;
+  return route;
+}
+const std::string kHugePageText = [] {
+  std::string page = "<html><body>";
+  while (page.size() < kErrorBodyKeep) page += "<p>error</p>";
+  return "Httpプロトコルエラー\n" + page.substr(0, kErrorBodyKeep) + "\n(ResponseCode = 500)";
+}();
+
+// A version list that never ends (count < 0) or announces 200 MB.
+Route EndlessList(long long count) {
+  Route route = Route::Ok(ListPacket("").substr(0, ListPacket("").find("</ROWDATA>")));
+  route.repeatUnit = "<ROW FILENAME=\"a\"/>";
+  route.repeatCount = count;
+  return route;
+}
+
+// Sets the route for both requests.
+void Both(TestService& s, const Route& route) {
+  s.SetRoute("GET", kListPath, route);
+  s.SetRoute("POST", kLogPath, route);
+}
+
 const FailureCase kFailures[] = {
     {"refusedPort",
      [](Arranged& a, TestService&, TXmlMod&) { a.base = "https://127.0.0.1:" + std::to_string(RefusedPort()); },
@@ -260,6 +282,49 @@ const FailureCase kFailures[] = {
      },
      "バージョン情報の取得に失敗しました(ResponseCode = 500)",
      "Httpプロトコルエラー\n<html><body><h1>Internal error</h1><br></body></html>\n(ResponseCode = 500)"},
+    {"tricklingServer",
+     [](Arranged& a, TestService& s, TXmlMod& x) {
+       a.base = s.BaseUrl();
+       Route trickle = Route::Ok(ListPacket(""));
+       trickle.trickleMs = 500;  // never 60 s of silence, but 2 bytes a second
+       Both(s, trickle);
+       x.IdHTTP1.rateWindowSeconds = 2;
+     },
+     "バージョン情報の取得の際にタイムアウトが発生しました(Error = Read timed out.)",
+     "タイムアウトが発生しました(ResponseCode = 200)"},
+    {"redirectWithoutLocation",
+     [](Arranged& a, TestService& s, TXmlMod&) {
+       a.base = s.BaseUrl();
+       // Bodies that would pass for the answers: a list, and the log's "OK".
+       s.SetRoute("GET", kListPath, Route::Status(302, ListPacket("<ROW FILENAME=\"a\"/>")));
+       s.SetRoute("POST", kLogPath, Route::Status(302, "OK"));
+     },
+     "バージョン情報の取得に失敗しました(ResponseCode = 302)", "Httpプロトコルエラー\nOK\n(ResponseCode = 302)"},
+    {"redirectsPastTheLimit",
+     [](Arranged& a, TestService& s, TXmlMod&) {
+       a.base = s.BaseUrl();
+       // A POST answered with 301 is followed as a GET: both lead round in a circle.
+       Both(s, Route::Redirect(s.BaseUrl() + kListPath, 301));
+     },
+     "バージョン情報の取得に失敗しました(ResponseCode = 301)", "Httpプロトコルエラー\n\n(ResponseCode = 301)"},
+    {"endlessBody",
+     [](Arranged& a, TestService& s, TXmlMod&) {
+       a.base = s.BaseUrl();
+       Both(s, EndlessList(-1));
+     },
+     "バージョン情報の取得に失敗しました(ResponseCode = 200)", "例外エラー(ResponseCode = 200)"},
+    {"announced200MB",
+     [](Arranged& a, TestService& s, TXmlMod&) {
+       a.base = s.BaseUrl();
+       Both(s, EndlessList(200 << 20 >> 4));
+     },
+     "バージョン情報の取得に失敗しました(ResponseCode = 200)", "例外エラー(ResponseCode = 200)"},
+    {"hugeErrorPage",
+     [](Arranged& a, TestService& s, TXmlMod&) {
+       a.base = s.BaseUrl();
+       Both(s, HugeErrorPage());
+     },
+     "バージョン情報の取得に失敗しました(ResponseCode = 500)", kHugePageText.c_str()},
     {"htmlInsteadOfXml",
      [](Arranged& a, TestService& s, TXmlMod&) {
        a.base = s.BaseUrl();
