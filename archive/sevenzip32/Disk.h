@@ -1,0 +1,21 @@
+// What the extraction needs of the operating system. Paths are UTF-8; "/" and "\" both
+// separate.
+#pragma once
+
+#include <string>
+
+namespace sevenzip32 {
+
+// Makes the output folder (the current directory when empty) with its missing parents and
+// resolves it: an absolute path without links or "..", with "/" as separator and a "/" at
+// the end. False with a reason when it cannot be made.
+bool PrepareFolder(const std::string& folder, std::string& root, std::string& reason);
+
+// Whether a symbolic link (or, on Windows, any reparse point) is at the path itself.
+bool IsLink(const std::string& path);
+// Whether anything is at the path; links count themselves, not what they point to.
+bool Exists(const std::string& path);
+// Removes a file; nothing happens when it is not there.
+void RemoveFile(const std::string& path);
+
+}  // namespace sevenzip32
