@@ -149,8 +149,8 @@ unpack() {
 }
 
 # ---- static Windows builds ---------------------------------------------------------------
-# A library is rebuilt when its version or its recipe (this file, versions.sh) changed.
-RECIPE=$(cat "$HERE/deps.sh" "$HERE/versions.sh" | sha256sum | cut -c1-16)
+# A library is rebuilt when its version, its patches or its recipe (build_NAME) changed.
+recipe() { { declare -f "build_$1"; echo "$2 $3"; } | sha256sum | cut -c1-16; }
 
 build_openssl() {  # $1 triplet, $2 prefix, $3 work dir
   local target=mingw
@@ -164,7 +164,7 @@ build_curl() {
   (cd "$3" && ./configure -q --host="$1" --prefix="$2" --disable-shared --enable-static \
      --with-openssl="$2" --with-zlib="/usr/$1" --without-brotli --without-zstd --without-libidn2 \
      --without-nghttp2 --without-libssh2 --without-librtmp --without-libpsl --without-ca-bundle \
-     --without-ca-path --disable-pthreads --disable-manual --disable-docs --disable-ldap --disable-ldaps \
+     --without-ca-path --disable-pthreads --disable-manual --disable-ldap --disable-ldaps \
      --disable-ftp --disable-file --disable-rtsp --disable-dict --disable-telnet --disable-tftp \
      --disable-pop3 --disable-imap --disable-smb --disable-smtp --disable-gopher --disable-mqtt \
      LIBS="-lws2_32 -lcrypt32 -lbcrypt" >/dev/null &&
@@ -195,7 +195,8 @@ for arch in "${ARCHES[@]}"; do
   for lib in openssl curl libarchive pugixml; do
     upper=${lib^^}
     version_var=${upper}_VERSION patches_var=${upper}_PATCHES
-    stamp="${!version_var} $RECIPE"
+    skip_var=SKIP_PATCHES_$lib
+    stamp="${!version_var} $(recipe "$lib" "${!patches_var}" "$(echo ${!skip_var:-})")"
     [ "$(cat "$prefix/stamps/$lib" 2>/dev/null)" = "$stamp" ] && continue
     fetch "$lib" "${!version_var}" "${!patches_var}"
     work=$DEPS/work/$arch/$lib
