@@ -63,7 +63,7 @@ bool ArchivePipe::Send(const std::string& bytes) {
   HANDLE pipe = reinterpret_cast<HANDLE>(handle_);
   if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return false;
   DWORD written = 0;
-  bool ok = WriteFile(pipe, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
+  bool ok = ::WriteFile(pipe, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
   FlushFileBuffers(pipe);
   DisconnectNamedPipe(pipe);
   return ok;

@@ -47,8 +47,12 @@ case $command in
     make_prefix
     # One persistent server for the whole run: without it each program waits about two
     # seconds for Wine's background processes to let go of its output.
-    wineserver -p
+    wineserver -p 2>/dev/null || true  # one may run already for this prefix
     trap 'wineserver -k 2>/dev/null || true' EXIT
+    # Wine's background programs (services, device drivers) start with the first program and
+    # stay as long as the server: started here, they hold /dev/null instead of a test's
+    # output pipe, which ctest would otherwise wait on until its time-out.
+    WINELOADER=$WINE64 "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1 || true
     ctest --test-dir "$BUILD_DIR" "$@"
     ;;
   *)
