@@ -17,5 +17,11 @@ bool IsLink(const std::string& path);
 bool Exists(const std::string& path);
 // Removes a file; nothing happens when it is not there.
 void RemoveFile(const std::string& path);
+// Makes the file at the path one an extracted entry can replace (on Windows a read-only
+// file cannot be); nothing happens when it is not there.
+void AllowReplacing(const std::string& path);
+// Whether symbolic links can be made here. Windows lets only privileged users make them
+// (and Wine not at all), so there a link entry is refused rather than left out.
+bool CanMakeSymbolicLinks();
 
 }  // namespace sevenzip32

@@ -47,4 +47,9 @@ bool Exists(const std::string& path) {
 
 void RemoveFile(const std::string& path) { unlink(path.c_str()); }
 
+// A file's own mode does not stop its replacement: the folder's does.
+void AllowReplacing(const std::string&) {}
+
+bool CanMakeSymbolicLinks() { return true; }
+
 }  // namespace sevenzip32

@@ -82,4 +82,13 @@ void RemoveFile(const std::string& path) {
   DeleteFileW(native.c_str());
 }
 
+void AllowReplacing(const std::string& path) {
+  std::wstring native = NativePath(path);
+  DWORD attributes = GetFileAttributesW(native.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    SetFileAttributesW(native.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+bool CanMakeSymbolicLinks() { return false; }
+
 }  // namespace sevenzip32

@@ -163,6 +163,7 @@ class Extraction {
         return Unsafe("hard link outside the extracted files", name);
       SetEntryName(entry, EntryName::HardLink, root_ + target);
     } else if (type == AE_IFLNK) {
+      if (!CanMakeSymbolicLinks()) return Unsafe("symbolic link", name);
       std::string normalised;
       if (!ReadEntryName(entry, EntryName::SymLink, symlinkName) ||
           !LinkTargetStaysInside(relative, symlinkName, normalised))
@@ -179,7 +180,10 @@ class Extraction {
       archive_entry_set_perm(entry, (archive_entry_perm(entry) & 07777) | (type == AE_IFDIR ? 0700 : 0600));
 
     std::string full = root_ + relative;
-    if (command_.overwrite == Overwrite::Skip && type != AE_IFDIR && Exists(full)) return SkipData();
+    if (type != AE_IFDIR && Exists(full)) {
+      if (command_.overwrite == Overwrite::Skip) return SkipData();
+      AllowReplacing(full);
+    }
     SetEntryName(entry, EntryName::Path, full);
 
     int r = archive_write_header(writer_, entry);

@@ -99,7 +99,8 @@ TEST(Get7ZipRunning, ReportsEachOutcome) {
 // running for as long as the test needs.
 TEST(Get7ZipRunning, SeesACommandRunningInAnotherThread) {
   ScratchDir dir;
-  WriteZip(dir / "a.zip", {{"a.txt", "piped"}});
+  // A streamed format: under Wine a zip read through a pipe fails as damaged.
+  test::WriteTar(dir / "a.tar.gz", {{"a.txt", test::TarType::File, "piped"}}, true);
   ArchivePipe pipe(dir);
   auto extraction = std::async(std::launch::async,
                                [&] { return Exec7Zip(kLibrary, ToAnsi(MakeUnzipCommandLine(pipe.path(), dir / "out/"))); });
@@ -107,8 +108,8 @@ TEST(Get7ZipRunning, SeesACommandRunningInAnotherThread) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_EQ(Get7ZipRunning(kLibrary), k7ZipRunning);
   // A second command while one runs is refused, not run beside it.
-  EXPECT_EQ(Exec7Zip(kLibrary, ToAnsi(MakeUnzipCommandLine(dir / "a.zip", dir / "second/"))), k7ZipFailed);
-  EXPECT_TRUE(pipe.Send(ReadFile(dir / "a.zip")));
+  EXPECT_EQ(Exec7Zip(kLibrary, ToAnsi(MakeUnzipCommandLine(dir / "a.tar.gz", dir / "second/"))), k7ZipFailed);
+  EXPECT_TRUE(pipe.Send(ReadFile(dir / "a.tar.gz")));
   EXPECT_EQ(extraction.get(), k7ZipSuccess);
   EXPECT_EQ(ReadFile(dir / "out/a.txt"), "piped");
   EXPECT_FALSE(fs::exists(dir / "second/a.txt"));

@@ -199,10 +199,12 @@ TEST(SevenZip32, RefusesEveryEntryThatWouldLandOutsideTheFolder) {
          WriteTar(a, {{"sub", TarType::Directory, ""}, {"in", TarType::Symlink, "sub"},
                       {"in/evil.txt", TarType::File, "evil"}});
        }},
+#ifndef _WIN32  // Wine cannot make links
       {"entry through a link already there", [](auto& a, auto& s) {
          fs::create_directory_symlink(s / "outside", s / "out/pre");
          WriteZip(a, {{"pre/evil.txt", "evil"}});
        }},
+#endif
       {"hard link out", [](auto& a, auto&) {
          WriteTar(a, {{"h", TarType::Hardlink, "../outside/secret.txt"}});
        }},
@@ -226,6 +228,21 @@ TEST(SevenZip32, RefusesEveryEntryThatWouldLandOutsideTheFolder) {
   }
 }
 
+#ifdef _WIN32
+// Only privileged users may make symbolic links on Windows: the library refuses them there
+// instead of leaving them out. Hard links are made.
+TEST(SevenZip32, RefusesSymbolicLinksOnWindows) {
+  ScratchDir dir;
+  WriteTar(dir / "hard.tar", {{"lib/v1/x.so", TarType::File, "so"}, {"lib/copy.so", TarType::Hardlink, "lib/v1/x.so"}});
+  Outcome r = RunCommand(Extract(dir / "hard.tar", dir / "hard"));
+  EXPECT_EQ(r.code, SEVENZIP_OK) << r.output;
+  EXPECT_EQ(Tree(dir.path() / "hard"), (std::vector<std::string>{"lib/", "lib/copy.so: so", "lib/v1/", "lib/v1/x.so: so"}));
+  WriteTar(dir / "links.tar", {{"lib/v1/x.so", TarType::File, "so"}, {"lib/cur", TarType::Symlink, "v1"}});
+  r = RunCommand(Extract(dir / "links.tar", dir / "out"));
+  EXPECT_EQ(r.code, SEVENZIP_UNSAFE_ENTRY) << r.output;
+  EXPECT_FALSE(fs::exists(dir.path() / "out/lib/cur"));
+}
+#else
 TEST(SevenZip32, KeepsLinksThatStayInside) {
   ScratchDir dir;
   WriteTar(dir / "links.tar", {{"lib/v1/x.so", TarType::File, "so"},
@@ -239,6 +256,7 @@ TEST(SevenZip32, KeepsLinksThatStayInside) {
                                       "lib/cur -> v1", "lib/v1/", "lib/v1/x.so: so"}));
   EXPECT_EQ(ReadFile(dir / "out/bin/x"), "so");
 }
+#endif
 
 TEST(SevenZip32, OutputStaysWithinItsBufferAndIsTerminated) {
   ScratchDir dir;
