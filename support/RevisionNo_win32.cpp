@@ -35,6 +35,23 @@ class Held {
   Interface* pointer = nullptr;
 };
 
+// True (and the step's error text set, with the result code) when the step failed; what it
+// was to hand back is then nothing to release.
+template <typename Interface>
+bool Failed(HRESULT result, const char* step, Held<Interface>& received, std::string& errorText) {
+  if (SUCCEEDED(result)) return false;
+  received.pointer = nullptr;
+  errorText = WithCode(step, static_cast<uint32_t>(result));
+  return true;
+}
+
+PROPSPEC PropertyById(int propertyId) {
+  PROPSPEC spec{};
+  spec.ulKind = PRSPEC_PROPID;
+  spec.propid = static_cast<PROPID>(propertyId);
+  return spec;
+}
+
 // Opens the file's property-set storage and asks it for the interface once more (the
 // second reference the sets are opened through); on failure the error text is set.
 bool OpenSetStorage(const std::string& fileName, DWORD mode, Held<IPropertySetStorage>& first,
@@ -47,12 +64,7 @@ bool OpenSetStorage(const std::string& fileName, DWORD mode, Held<IPropertySetSt
     return false;
   }
   result = first.pointer->QueryInterface(IID_IPropertySetStorage, reinterpret_cast<void**>(&second.pointer));
-  if (FAILED(result)) {
-    second.pointer = nullptr;
-    errorText = WithCode("IPropertySetStorage::QueryInterface() Error ", static_cast<uint32_t>(result));
-    return false;
-  }
-  return true;
+  return !Failed(result, "IPropertySetStorage::QueryInterface() Error ", second, errorText);
 }
 
 }  // namespace
@@ -65,14 +77,8 @@ bool GetRevisionNo(const std::string& fileName, int propertyId, std::string& val
     if (!OpenSetStorage(fileName, STGM_READ | STGM_SHARE_EXCLUSIVE, first, second, errorText)) return false;
     Held<IPropertyStorage> set;
     HRESULT result = second.pointer->Open(FMTID_SummaryInformation, STGM_READ | STGM_SHARE_EXCLUSIVE, &set.pointer);
-    if (FAILED(result)) {
-      set.pointer = nullptr;
-      errorText = WithCode("IPropertyStorage;::Open() Error ", static_cast<uint32_t>(result));
-      return false;
-    }
-    PROPSPEC spec{};
-    spec.ulKind = PRSPEC_PROPID;
-    spec.propid = static_cast<PROPID>(propertyId);
+    if (Failed(result, "IPropertyStorage;::Open() Error ", set, errorText)) return false;
+    PROPSPEC spec = PropertyById(propertyId);
     PROPVARIANT read;
     PropVariantInit(&read);
     result = set.pointer->ReadMultiple(1, &spec, &read);
@@ -98,14 +104,8 @@ bool SetRevisionNo(const std::string& fileName, int propertyId, const std::strin
     // STGM_CREATE replaces the whole set: the revision number is its only property after.
     HRESULT result = second.pointer->Create(FMTID_SummaryInformation, nullptr, PROPSETFLAG_DEFAULT,
                                             STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, &set.pointer);
-    if (FAILED(result)) {
-      set.pointer = nullptr;
-      errorText = WithCode("IPropertySetStorage::Create() Error ", static_cast<uint32_t>(result));
-      return false;
-    }
-    PROPSPEC spec{};
-    spec.ulKind = PRSPEC_PROPID;
-    spec.propid = static_cast<PROPID>(propertyId);
+    if (Failed(result, "IPropertySetStorage::Create() Error ", set, errorText)) return false;
+    PROPSPEC spec = PropertyById(propertyId);
     std::string ansi = ToAnsiCodePage(value);  // valid until the write has returned
     PROPVARIANT written;
     PropVariantInit(&written);
