@@ -58,6 +58,10 @@ qvu_static_import(qvu::libarchive "${QVU_WINDOWS_DEPS}/lib/libarchive.a"
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
+# Paths of the build machine compiled into test programs: Wine shows its root as drive Z:, so
+# they name the same file whatever drive the test's current directory is on.
+set(QVU_HOST_PATH_PREFIX "Z:")
+
 # Test programs are listed when ctest runs them (under Wine), not after each link.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 set(CMAKE_CROSSCOMPILING_EMULATOR
