@@ -20,6 +20,11 @@ void RemoveFile(const std::string& path);
 // Makes the file at the path one an extracted entry can replace (on Windows a read-only
 // file cannot be); nothing happens when it is not there.
 void AllowReplacing(const std::string& path);
+// Whether an entry may name a file or folder by this part of its path (neither "." nor
+// ".." nor empty). Windows turns some names into something else: trailing dots and blanks
+// are dropped (libarchive then loops on the folder it cannot find), a colon names a data
+// stream of another file, and device names (CON, NUL, COM1, ...) reach devices.
+bool NameAllowed(const std::string& part);
 // Whether symbolic links can be made here. Windows lets only privileged users make them
 // (and Wine not at all), so there a link entry is refused rather than left out.
 bool CanMakeSymbolicLinks();

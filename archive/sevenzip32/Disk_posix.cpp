@@ -50,6 +50,8 @@ void RemoveFile(const std::string& path) { unlink(path.c_str()); }
 // A file's own mode does not stop its replacement: the folder's does.
 void AllowReplacing(const std::string&) {}
 
+bool NameAllowed(const std::string&) { return true; }
+
 bool CanMakeSymbolicLinks() { return true; }
 
 }  // namespace sevenzip32

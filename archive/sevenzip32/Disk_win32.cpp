@@ -1,6 +1,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 
 #include "archive/sevenzip32/Disk.h"
 #include "archive/sevenzip32/WideText_win32.h"
@@ -87,6 +89,22 @@ void AllowReplacing(const std::string& path) {
   DWORD attributes = GetFileAttributesW(native.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
     SetFileAttributesW(native.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+bool NameAllowed(const std::string& part) {
+  if (part.empty() || part.back() == '.' || part.back() == ' ') return false;
+  for (unsigned char c : part)
+    if (c < 0x20 || std::strchr("<>:\"|?*", c) != nullptr) return false;
+  // A device name stays one with any extension: "nul.txt" is NUL.
+  std::string stem = part.substr(0, part.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* device : kDevices)
+    if (stem == device) return false;
+  bool numbered = stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) && stem[3] >= '0' &&
+                  stem[3] <= '9';
+  return !numbered;
 }
 
 bool CanMakeSymbolicLinks() { return false; }

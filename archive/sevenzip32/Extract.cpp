@@ -150,6 +150,8 @@ class Extraction {
     std::string relative;
     if (!RelativeEntryPath(decoded, relative)) return Unsafe("entry outside the folder", name);
     if (relative.empty()) return SkipData();  // the folder itself
+    for (const std::string& part : Segments(relative))
+      if (!NameAllowed(part)) return Unsafe("name this system would change", name);
     if (ThroughLink(root_, relative)) return Unsafe("entry through a link", name);
 
     std::string hardlinkName, symlinkName;

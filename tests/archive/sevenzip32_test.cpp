@@ -229,6 +229,19 @@ TEST(SevenZip32, RefusesEveryEntryThatWouldLandOutsideTheFolder) {
 }
 
 #ifdef _WIN32
+// Names Windows would turn into other names or into devices: a trailing dot or blank is
+// dropped (libarchive's writer then loops for ever), a colon opens a data stream of another
+// file, NUL and COM1 are devices.
+TEST(SevenZip32, RefusesNamesWindowsWouldChange) {
+  for (const char* name : {"a/b./c.txt", "trailing ", "x.txt:stream", "NUL.txt", "sub/com1", "a<b", "tab\there"}) {
+    ScratchDir dir;
+    WriteZip(dir / "names.zip", {{"first.txt", "1"}, {name, "x"}});
+    Outcome r = RunCommand(Extract(dir / "names.zip", dir / "out"));
+    EXPECT_EQ(r.code, SEVENZIP_UNSAFE_ENTRY) << name << ": " << r.output;
+    EXPECT_EQ(Tree(dir.path() / "out"), std::vector<std::string>{"first.txt: 1"}) << name;
+  }
+}
+
 // Only privileged users may make symbolic links on Windows: the library refuses them there
 // instead of leaving them out. Hard links are made.
 TEST(SevenZip32, RefusesSymbolicLinksOnWindows) {
