@@ -171,12 +171,13 @@ build_curl() {
    make -j"$JOBS" -C lib >/dev/null && make -C lib install >/dev/null && make -C include install >/dev/null)
 }
 
+# LIBARCHIVE_STATIC: no dllexport in the objects, or every DLL linking them would export libarchive.
 build_libarchive() {
   (cd "$3" && ./configure -q --host="$1" --prefix="$2" --disable-shared --enable-static \
      --disable-bsdtar --disable-bsdcpio --disable-bsdcat --disable-acl --disable-xattr \
      --without-openssl --without-lzma --without-bz2lib --without-zstd --without-lz4 --without-xml2 \
      --without-expat --without-iconv --without-cng --without-libb2 --without-mbedtls --without-nettle \
-     CPPFLAGS="-I/usr/$1/include" LDFLAGS="-L/usr/$1/lib" >/dev/null &&
+     CPPFLAGS="-I/usr/$1/include -DLIBARCHIVE_STATIC" LDFLAGS="-L/usr/$1/lib" >/dev/null &&
    make -j"$JOBS" libarchive.la >/dev/null &&
    make install-libLTLIBRARIES install-includeHEADERS >/dev/null)
 }
@@ -192,7 +193,7 @@ for arch in "${ARCHES[@]}"; do
   triplet=$arch-w64-mingw32
   prefix=$DEPS/$arch
   mkdir -p "$prefix/stamps"
-  for lib in openssl curl libarchive pugixml; do
+  for lib in libarchive pugixml openssl curl; do
     upper=${lib^^}
     version_var=${upper}_VERSION patches_var=${upper}_PATCHES
     skip_var=SKIP_PATCHES_$lib
