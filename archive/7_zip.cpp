@@ -1,22 +1,23 @@
 #include "archive/7_zip.h"
 
-#include <dlfcn.h>
+#include "archive/LibraryLoader.h"
 
 namespace qvu {
 namespace {
 
-using SevenZipFunction = int (*)(void*, const char*, char*, unsigned long);
-using SevenZipGetRunningFunction = int (*)(void);
+// Window handle, command line, output buffer and its size; BOOL.
+using SevenZipFunction = int(QVU_LIBRARY_CALL*)(void*, const char*, char*, unsigned long);
+using SevenZipGetRunningFunction = int(QVU_LIBRARY_CALL*)(void);
 
 // Loads the library and finds one entry point; on failure the code to return. A handle is
 // closed only when the entry point is missing: a library that was used stays loaded.
 template <typename Function>
 int32_t Bind(const std::string& libraryName, const char* entryPoint, Function& function) {
-  void* handle = dlopen(libraryName.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = LoadLibraryAt(libraryName);
   if (handle == nullptr) return k7ZipLinkError;
-  function = reinterpret_cast<Function>(dlsym(handle, entryPoint));
+  function = reinterpret_cast<Function>(FindEntryPoint(handle, entryPoint));
   if (function == nullptr) {
-    dlclose(handle);
+    ReleaseLibrary(handle);
     return k7ZipNoEntryPoint;
   }
   return k7ZipSuccess;
@@ -45,7 +46,7 @@ int32_t Exec7Zip(const std::string& libraryName, const std::string& commandLine)
 }
 
 int32_t Get7ZipRunning(const std::string& libraryName) {
-  // An empty name would make dlopen hand back the program itself.
+  // An empty name would make the loader hand back the program itself.
   if (libraryName.empty()) return k7ZipLinkError;
   SevenZipGetRunningFunction getRunning = nullptr;
   int32_t bound = Bind(libraryName, "SevenZipGetRunning", getRunning);

@@ -1,5 +1,6 @@
 // The archiver library wrapper: loads 7-ZIP32.DLL by its path, calls one of its two entry
-// points and turns the outcome into a result code with a fixed text. Texts are 8-bit (UTF-8).
+// points and turns the outcome into a result code with a fixed text. The library name is
+// UTF-8; the command line goes to the library as it is, in the system's ANSI code page.
 #pragma once
 
 #include <cstdint>

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "archive/sevenzip32/CommandLine.h"
+#include "archive/sevenzip32/EntryNames.h"
 #include "archive/sevenzip32/Extract.h"
 
 namespace {
@@ -28,7 +29,9 @@ void WriteOutput(char* output, unsigned long outputSize, const std::string& text
 
 int Run(const char* commandLine, std::string& reason) {
   sevenzip32::Command command;
-  if (!sevenzip32::ParseCommandLine(commandLine, command, reason)) return SEVENZIP_BAD_COMMAND;
+  std::string text = commandLine != nullptr ? sevenzip32::CommandLineText(commandLine) : std::string();
+  if (!sevenzip32::ParseCommandLine(commandLine != nullptr ? text.c_str() : nullptr, command, reason))
+    return SEVENZIP_BAD_COMMAND;
   int result = sevenzip32::Extract(command, reason);
   if (result == SEVENZIP_OK) reason = "Everything is Ok";
   return result;
@@ -36,7 +39,7 @@ int Run(const char* commandLine, std::string& reason) {
 
 }  // namespace
 
-extern "C" int SevenZip(void* /*window*/, const char* commandLine, char* output, unsigned long outputSize) {
+extern "C" int SEVENZIP32_CALL SevenZip(void* /*window*/, const char* commandLine, char* output, unsigned long outputSize) {
   WriteOutput(output, outputSize, "");
   bool idle = false;
   if (!running.compare_exchange_strong(idle, true)) {
@@ -57,4 +60,4 @@ extern "C" int SevenZip(void* /*window*/, const char* commandLine, char* output,
   return result;
 }
 
-extern "C" int SevenZipGetRunning(void) { return running.load() ? 1 : 0; }
+extern "C" int SEVENZIP32_CALL SevenZipGetRunning(void) { return running.load() ? 1 : 0; }

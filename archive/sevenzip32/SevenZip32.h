@@ -3,17 +3,25 @@
 // nothing and never asks.
 #pragma once
 
+// The calling convention of the Win32 API; the Windows DLL names its exports in a .def file.
+#if defined(_WIN32)
+#define SEVENZIP32_EXPORT
+#define SEVENZIP32_CALL __stdcall
+#else
 #define SEVENZIP32_EXPORT __attribute__((visibility("default")))
+#define SEVENZIP32_CALL
+#endif
 
 extern "C" {
 
-// Runs one command. 0 on success; otherwise one of the codes below, with a short reason
-// in output (always zero-terminated within outputSize; a null output or size 0 is allowed).
-// One command at a time: a call while another runs is refused with SEVENZIP_BUSY.
-SEVENZIP32_EXPORT int SevenZip(void* window, const char* commandLine, char* output,
-                               unsigned long outputSize);
+// Runs one command, given in the system's ANSI code page. 0 on success; otherwise one of
+// the codes below, with a short reason in output (always zero-terminated within outputSize;
+// a null output or size 0 is allowed). One command at a time: a call while another runs is
+// refused with SEVENZIP_BUSY.
+SEVENZIP32_EXPORT int SEVENZIP32_CALL SevenZip(void* window, const char* commandLine, char* output,
+                                               unsigned long outputSize);
 // Non-zero while a command runs; safe to ask from any thread.
-SEVENZIP32_EXPORT int SevenZipGetRunning(void);
+SEVENZIP32_EXPORT int SEVENZIP32_CALL SevenZipGetRunning(void);
 
 }
 

@@ -2,26 +2,40 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <iconv.h>
-#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace qvu::test {
 
+fs::path Native(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+
+std::string Utf8(const fs::path& path) {
+  std::u8string text = path.generic_u8string();
+  return std::string(text.begin(), text.end());
+}
+
 ScratchDir::ScratchDir() {
-  std::string pattern = (fs::temp_directory_path() / "qvu-archive-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = fs::canonical(pattern);
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    fs::path candidate = fs::temp_directory_path() / ("qvu-archive-" + std::to_string(random() % 1000000000));
+    if (fs::create_directory(candidate)) path_ = fs::canonical(candidate);
+  }
+  if (path_.empty()) throw std::runtime_error("no scratch folder");
 }
 
 ScratchDir::~ScratchDir() {
   std::error_code ignored;
+  // Read-only files stop a removal on Windows.
+  for (auto it = fs::recursive_directory_iterator(path_, ignored); !ignored && it != fs::recursive_directory_iterator();
+       it.increment(ignored)) {
+    if (!it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+  }
   fs::remove_all(path_, ignored);
 }
 
@@ -84,7 +98,10 @@ void WriteTar(const std::string& path, const std::vector<TarEntry>& entries, boo
   struct archive* a = archive_write_new();
   archive_write_set_format_pax_restricted(a);
   if (gzip) archive_write_add_filter_gzip(a);
-  if (archive_write_open_filename(a, path.c_str()) != ARCHIVE_OK) throw std::runtime_error(archive_error_string(a));
+  std::string bytes(1 << 20, '\0');
+  size_t used = 0;
+  if (archive_write_open_memory(a, bytes.data(), bytes.size(), &used) != ARCHIVE_OK)
+    throw std::runtime_error(archive_error_string(a));
   for (const TarEntry& e : entries) {
     struct archive_entry* entry = archive_entry_new();
     archive_entry_set_pathname(entry, e.name.c_str());
@@ -120,45 +137,33 @@ void WriteTar(const std::string& path, const std::vector<TarEntry>& entries, boo
   }
   archive_write_close(a);
   archive_write_free(a);
+  bytes.resize(used);
+  WriteFile(path, bytes);
 }
 
-std::string ToCp932(const std::string& utf8) {
-  iconv_t cd = iconv_open("CP932", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("no CP932 converter");
-  std::string in = utf8, out(utf8.size() * 2 + 4, '\0');
-  char* inPtr = in.data();
-  char* outPtr = out.data();
-  size_t inLeft = in.size(), outLeft = out.size();
-  size_t done = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-  iconv_close(cd);
-  if (done == static_cast<size_t>(-1)) throw std::runtime_error("not CP932: " + utf8);
-  out.resize(out.size() - outLeft);
-  return out;
-}
+std::string ToolArchive(const std::string& name) { return std::string(QVU_TOOL_ARCHIVES) + "/" + name; }
 
 void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(Native(path), std::ios::binary | std::ios::trunc);
   out << data;
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(Native(path), std::ios::binary);
   std::ostringstream data;
   data << in.rdbuf();
   return data.str();
 }
-
-bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
 
 std::vector<std::string> Tree(const fs::path& root) {
   std::vector<std::string> lines;
   std::error_code error;
   for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
        it.increment(error)) {
-    std::string name = it->path().lexically_relative(root).string();
+    std::string name = Utf8(it->path().lexically_relative(root));
     if (it->is_symlink()) {
-      lines.push_back(name + " -> " + fs::read_symlink(it->path()).string());
+      lines.push_back(name + " -> " + Utf8(fs::read_symlink(it->path())));
     } else if (it->is_directory()) {
       lines.push_back(name + "/");
     } else {

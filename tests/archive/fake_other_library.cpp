@@ -1,2 +1,4 @@
 // A loadable library without the archiver's entry points.
-extern "C" __attribute__((visibility("default"))) int SevenZipVersion(void) { return 1; }
+#include "archive/sevenzip32/SevenZip32.h"
+
+extern "C" SEVENZIP32_EXPORT int SEVENZIP32_CALL SevenZipVersion(void) { return 1; }

@@ -1,12 +1,10 @@
-// The archiver library as the program loads it: the built 7-ZIP32.DLL through dlopen.
-#include <dlfcn.h>
+// The archiver library as the program loads it: the built 7-ZIP32.DLL, loaded by its path.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <functional>
 
+#include "archive/LibraryLoader.h"
 #include "archive/sevenzip32/SevenZip32.h"
 #include "tests/archive/ArchiveFixtures.h"
 
@@ -18,18 +16,19 @@ struct Outcome {
   std::string output;
 };
 
-using SevenZipFunction = int (*)(void*, const char*, char*, unsigned long);
+using SevenZipFunction = int(SEVENZIP32_CALL*)(void*, const char*, char*, unsigned long);
 
 SevenZipFunction Library() {
-  static void* handle = dlopen(QVU_SEVENZIP32_PATH, RTLD_NOW | RTLD_LOCAL);
-  static auto function = handle != nullptr ? reinterpret_cast<SevenZipFunction>(dlsym(handle, "SevenZip")) : nullptr;
+  static void* handle = LoadLibraryAt(QVU_SEVENZIP32_PATH);
+  static auto function = handle != nullptr ? reinterpret_cast<SevenZipFunction>(FindEntryPoint(handle, "SevenZip")) : nullptr;
   return function;
 }
 
+// The command line goes to the library in the system's ANSI code page.
 Outcome RunCommand(const std::string& commandLine) {
   char output[512];
   std::memset(output, 'Z', sizeof output);
-  int code = Library()(nullptr, commandLine.c_str(), output, sizeof output);
+  int code = Library()(nullptr, ToAnsi(commandLine).c_str(), output, sizeof output);
   return {code, output};
 }
 
@@ -44,32 +43,23 @@ std::string Replace(std::string text, const std::string& from, const std::string
 }
 
 TEST(SevenZip32, ExportsTheTwoEntryPoints) {
-  ASSERT_NE(Library(), nullptr) << dlerror();
-  ScratchDir dir;
-  ASSERT_TRUE(Shell("nm -D --defined-only '" QVU_SEVENZIP32_PATH "' | awk '{print $3}' | sort > " + (dir / "exports")));
-  EXPECT_EQ(ReadFile(dir / "exports"), "SevenZip\nSevenZipGetRunning\n");
+  ASSERT_NE(Library(), nullptr);
+  EXPECT_EQ(ExportedNames(QVU_SEVENZIP32_PATH), (std::vector<std::string>{"SevenZip", "SevenZipGetRunning"}));
 }
 
 TEST(SevenZip32, ExtractsArchivesOfRealToolsWithFullPaths) {
   ScratchDir dir;
-  fs::create_directories(dir.path() / "src/日本語/空");
-  fs::create_directories(dir.path() / "src/a/b");
-  WriteFile(dir / "src/日本語/ファイル.txt", "hello");
-  WriteFile(dir / "src/a/b/c.txt", "deep");
-  WriteFile(dir / "src/top.txt", "top");
   const std::vector<std::string> want = {"a/", "a/b/", "a/b/c.txt: deep", "top.txt: top",
                                          "日本語/", "日本語/ファイル.txt: hello", "日本語/空/"};
-  struct Case { const char* archive; const char* make; } cases[] = {
-      {"info.zip", "zip -qr ../info.zip *"},
-      {"p7zip.7z", "7z a -bd -bso0 ../p7zip.7z *"},
-      {"gnu.tar.gz", "tar czf ../gnu.tar.gz *"},
-  };
-  for (const Case& c : cases) {
-    ASSERT_TRUE(Shell("cd '" + (dir / "src") + "' && " + c.make)) << c.make;
-    std::string out = dir / (std::string(c.archive) + ".out");
-    Outcome r = RunCommand(Extract(dir / c.archive, out));
-    EXPECT_EQ(r.code, SEVENZIP_OK) << c.archive << ": " << r.output;
-    EXPECT_EQ(Tree(out), want) << c.archive;
+  std::vector<std::string> archives = {"info.zip", "gnu.tar.gz"};
+#ifndef _WIN32
+  archives.push_back("p7zip.7z");  // LZMA2: the Windows library is built with zlib only
+#endif
+  for (const std::string& archive : archives) {
+    std::string out = dir / (archive + ".out");
+    Outcome r = RunCommand(Extract(ToolArchive(archive), out));
+    EXPECT_EQ(r.code, SEVENZIP_OK) << archive << ": " << r.output;
+    EXPECT_EQ(Tree(Native(out)), want) << archive;
   }
 }
 
@@ -95,7 +85,7 @@ TEST(SevenZip32, OverwritesExistingFilesUnlessToldToSkipThem) {
     WriteZip(dir / "a.zip", {{"sub/a.txt", "new"}, {"b.txt", "added"}});
     fs::create_directories(dir.path() / "out/sub");
     WriteFile(dir / "out/sub/a.txt", "old");
-    chmod((dir / "out/sub/a.txt").c_str(), 0444);
+    fs::permissions(dir.path() / "out/sub/a.txt", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     Outcome r = RunCommand(Extract(dir / "a.zip", dir / "out", c.switches));
     EXPECT_EQ(r.code, SEVENZIP_OK) << c.switches << ": " << r.output;
     EXPECT_EQ(ReadFile(dir / "out/sub/a.txt"), c.want) << c.switches;
@@ -169,13 +159,11 @@ TEST(SevenZip32, FailsOnDamagedOrUnsupportedArchives) {
 
 TEST(SevenZip32, DecryptsOnlyWithTheRightPassword) {
   ScratchDir dir;
-  WriteFile(dir / "secret.txt", "hidden");
-  ASSERT_TRUE(Shell("cd '" + dir.path().string() + "' && zip -q -P right enc.zip secret.txt"));
   struct Case { const char* switches; int want; } cases[] = {
       {"", SEVENZIP_CORRUPT}, {"-pwrong", SEVENZIP_CORRUPT}, {"-pright", SEVENZIP_OK}};
   for (const Case& c : cases) {
     std::string out = dir / ("out" + std::string(c.switches));
-    Outcome r = RunCommand(Extract(dir / "enc.zip", out, c.switches));
+    Outcome r = RunCommand(Extract(ToolArchive("enc.zip"), out, c.switches));
     EXPECT_EQ(r.code, c.want) << c.switches << ": " << r.output;
     EXPECT_EQ(ReadFile(out + "/secret.txt"), c.want == SEVENZIP_OK ? "hidden" : "") << c.switches;
   }
@@ -192,7 +180,7 @@ TEST(SevenZip32, RefusesEveryEntryThatWouldLandOutsideTheFolder) {
   const SlipCase cases[] = {
       {"dot-dot name", [](auto& a, auto&) { WriteZip(a, {{"ok.txt", "ok"}, {"../evil.txt", "evil"}}); }},
       {"dot-dot with backslashes", [](auto& a, auto&) { WriteZip(a, {{"a\\..\\..\\evil.txt", "evil"}}); }},
-      {"absolute name", [](auto& a, auto& s) { WriteZip(a, {{(s / "outside/evil.txt").string(), "evil"}}); }},
+      {"absolute name", [](auto& a, auto& s) { WriteZip(a, {{Utf8(s / "outside/evil.txt"), "evil"}}); }},
       {"drive name", [](auto& a, auto&) { WriteZip(a, {{"C:\\evil.txt", "evil"}}); }},
       {"zip link up", [](auto& a, auto&) {
          WriteZip(a, {{"up", "..", false, 0120777}, {"up/outside/evil.txt", "evil"}});
@@ -201,7 +189,7 @@ TEST(SevenZip32, RefusesEveryEntryThatWouldLandOutsideTheFolder) {
          WriteTar(a, {{"up", TarType::Symlink, "../outside"}, {"up/evil.txt", TarType::File, "evil"}});
        }},
       {"absolute link", [](auto& a, auto& s) {
-         WriteTar(a, {{"abs", TarType::Symlink, (s / "outside").string()}, {"abs/evil.txt", TarType::File, "evil"}});
+         WriteTar(a, {{"abs", TarType::Symlink, Utf8(s / "outside")}, {"abs/evil.txt", TarType::File, "evil"}});
        }},
       {"dot-dot after a link", [](auto& a, auto&) {
          WriteTar(a, {{"here", TarType::Symlink, "."}, {"esc", TarType::Symlink, "here/../outside"},
@@ -211,15 +199,17 @@ TEST(SevenZip32, RefusesEveryEntryThatWouldLandOutsideTheFolder) {
          WriteTar(a, {{"sub", TarType::Directory, ""}, {"in", TarType::Symlink, "sub"},
                       {"in/evil.txt", TarType::File, "evil"}});
        }},
+#ifndef _WIN32  // Wine cannot make links
       {"entry through a link already there", [](auto& a, auto& s) {
          fs::create_directory_symlink(s / "outside", s / "out/pre");
          WriteZip(a, {{"pre/evil.txt", "evil"}});
        }},
+#endif
       {"hard link out", [](auto& a, auto&) {
          WriteTar(a, {{"h", TarType::Hardlink, "../outside/secret.txt"}});
        }},
       {"absolute hard link", [](auto& a, auto& s) {
-         WriteTar(a, {{"h", TarType::Hardlink, (s / "outside/secret.txt").string()}});
+         WriteTar(a, {{"h", TarType::Hardlink, Utf8(s / "outside/secret.txt")}});
        }},
   };
   for (const SlipCase& c : cases) {
@@ -227,19 +217,45 @@ TEST(SevenZip32, RefusesEveryEntryThatWouldLandOutsideTheFolder) {
     fs::path sandbox = dir.path() / "sandbox";
     fs::create_directories(sandbox / "out");
     fs::create_directories(sandbox / "outside");
-    WriteFile((sandbox / "outside/secret.txt").string(), "secret");
+    WriteFile(Utf8(sandbox / "outside/secret.txt"), "secret");
     c.make(dir / "slip.archive", sandbox);
-    Outcome r = RunCommand(Extract(dir / "slip.archive", (sandbox / "out").string()));
+    Outcome r = RunCommand(Extract(dir / "slip.archive", Utf8(sandbox / "out")));
     EXPECT_EQ(r.code, SEVENZIP_UNSAFE_ENTRY) << c.what << ": " << r.output;
     EXPECT_FALSE(r.output.empty()) << c.what;
     EXPECT_EQ(Tree(sandbox / "outside"), std::vector<std::string>{"secret.txt: secret"}) << c.what;
     EXPECT_FALSE(fs::exists(sandbox / "evil.txt")) << c.what;
-    struct stat st;
-    ASSERT_EQ(stat((sandbox / "outside/secret.txt").c_str(), &st), 0);
-    EXPECT_EQ(st.st_nlink, 1u) << c.what;
+    EXPECT_EQ(fs::hard_link_count(sandbox / "outside/secret.txt"), 1u) << c.what;
   }
 }
 
+#ifdef _WIN32
+// Names Windows would turn into other names or into devices: a trailing dot or blank is
+// dropped (libarchive's writer then loops for ever), a colon opens a data stream of another
+// file, NUL and COM1 are devices.
+TEST(SevenZip32, RefusesNamesWindowsWouldChange) {
+  for (const char* name : {"a/b./c.txt", "trailing ", "x.txt:stream", "NUL.txt", "sub/com1", "a<b", "tab\there"}) {
+    ScratchDir dir;
+    WriteZip(dir / "names.zip", {{"first.txt", "1"}, {name, "x"}});
+    Outcome r = RunCommand(Extract(dir / "names.zip", dir / "out"));
+    EXPECT_EQ(r.code, SEVENZIP_UNSAFE_ENTRY) << name << ": " << r.output;
+    EXPECT_EQ(Tree(dir.path() / "out"), std::vector<std::string>{"first.txt: 1"}) << name;
+  }
+}
+
+// Only privileged users may make symbolic links on Windows: the library refuses them there
+// instead of leaving them out. Hard links are made.
+TEST(SevenZip32, RefusesSymbolicLinksOnWindows) {
+  ScratchDir dir;
+  WriteTar(dir / "hard.tar", {{"lib/v1/x.so", TarType::File, "so"}, {"lib/copy.so", TarType::Hardlink, "lib/v1/x.so"}});
+  Outcome r = RunCommand(Extract(dir / "hard.tar", dir / "hard"));
+  EXPECT_EQ(r.code, SEVENZIP_OK) << r.output;
+  EXPECT_EQ(Tree(dir.path() / "hard"), (std::vector<std::string>{"lib/", "lib/copy.so: so", "lib/v1/", "lib/v1/x.so: so"}));
+  WriteTar(dir / "links.tar", {{"lib/v1/x.so", TarType::File, "so"}, {"lib/cur", TarType::Symlink, "v1"}});
+  r = RunCommand(Extract(dir / "links.tar", dir / "out"));
+  EXPECT_EQ(r.code, SEVENZIP_UNSAFE_ENTRY) << r.output;
+  EXPECT_FALSE(fs::exists(dir.path() / "out/lib/cur"));
+}
+#else
 TEST(SevenZip32, KeepsLinksThatStayInside) {
   ScratchDir dir;
   WriteTar(dir / "links.tar", {{"lib/v1/x.so", TarType::File, "so"},
@@ -253,6 +269,7 @@ TEST(SevenZip32, KeepsLinksThatStayInside) {
                                       "lib/cur -> v1", "lib/v1/", "lib/v1/x.so: so"}));
   EXPECT_EQ(ReadFile(dir / "out/bin/x"), "so");
 }
+#endif
 
 TEST(SevenZip32, OutputStaysWithinItsBufferAndIsTerminated) {
   ScratchDir dir;
@@ -263,7 +280,7 @@ TEST(SevenZip32, OutputStaysWithinItsBufferAndIsTerminated) {
   for (unsigned long size : {1ul, 2ul, 20ul, 27ul, 28ul, 29ul, static_cast<unsigned long>(full.size() + 1)}) {
     char buffer[600];
     std::memset(buffer, 'Z', sizeof buffer);
-    EXPECT_EQ(Library()(nullptr, line.c_str(), buffer, size), SEVENZIP_UNSAFE_ENTRY);
+    EXPECT_EQ(Library()(nullptr, ToAnsi(line).c_str(), buffer, size), SEVENZIP_UNSAFE_ENTRY);
     std::string got = buffer;
     EXPECT_LT(got.size(), size);
     EXPECT_EQ(buffer[size], 'Z') << size;
@@ -273,8 +290,8 @@ TEST(SevenZip32, OutputStaysWithinItsBufferAndIsTerminated) {
       EXPECT_NE(static_cast<unsigned char>(full[got.size()]) & 0xC0, 0x80) << size;
     }
   }
-  EXPECT_NE(Library()(nullptr, line.c_str(), nullptr, 0), SEVENZIP_OK);
-  EXPECT_NE(Library()(nullptr, line.c_str(), nullptr, 128), SEVENZIP_OK);
+  EXPECT_NE(Library()(nullptr, ToAnsi(line).c_str(), nullptr, 0), SEVENZIP_OK);
+  EXPECT_NE(Library()(nullptr, ToAnsi(line).c_str(), nullptr, 128), SEVENZIP_OK);
   char one = 'Z';
   EXPECT_EQ(Library()(nullptr, nullptr, &one, 1), SEVENZIP_BAD_COMMAND);
   EXPECT_EQ(one, '\0');

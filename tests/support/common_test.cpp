@@ -154,5 +154,17 @@ TEST(VariantToText, WritesEachKindAsThePlatformDoes) {
   for (const auto& c : cases) EXPECT_EQ(VariantToText(c.v), c.want) << c.want;
 }
 
+// The 8-bit services get texts in the ANSI code page: 932 under Wine with a Japanese locale
+// and on the shops' machines, where "表" ends in the byte of a backslash; UTF-8 on Linux.
+TEST(AnsiCodePage, ConvertsToTheSystemsCodePageAndBack) {
+#ifdef _WIN32
+  EXPECT_EQ(ToAnsiCodePage("表\\x.txt"), "\x95\x5C\\x.txt");
+#else
+  EXPECT_EQ(ToAnsiCodePage("表\\x.txt"), "表\\x.txt");
+#endif
+  EXPECT_EQ(FromAnsiCodePage(ToAnsiCodePage("日本語 abc")), "日本語 abc");
+  EXPECT_EQ(ToAnsiCodePage(""), "");
+}
+
 }  // namespace
 }  // namespace qvu

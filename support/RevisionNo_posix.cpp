@@ -1,36 +1,18 @@
 #include <cerrno>
-#include <cstdio>
 #include <new>
 #include <vector>
 
 #include "support/Filesystem.h"
 #include "support/PropertySet.h"
+#include "support/RevisionErrors.h"
 
 namespace qvu {
 namespace {
 
-// The storage system's result codes, so that every failure reads as it does on the target
-// systems.
-constexpr uint32_t kStgFileNotFound = 0x80030002;
-constexpr uint32_t kStgAccessDenied = 0x80030005;
-constexpr uint32_t kStgInsufficientMemory = 0x80030008;
-constexpr uint32_t kStgWriteFault = 0x8003001D;
-constexpr uint32_t kStgReadFault = 0x8003001E;
-constexpr uint32_t kStgInvalidParameter = 0x80030057;
-constexpr uint32_t kStgMediumFull = 0x80030070;
-constexpr uint32_t kStgInvalidHeader = 0x800300FB;
+using namespace revision;
 
 // The attribute of a file is at most XATTR_SIZE_MAX bytes.
 constexpr size_t kMaxAttributeSize = 65536;
-
-const char kNoFile[] = "ファイルが存在しません";
-const char kNoStorage[] = "IStorage未対応ファイルです";
-
-std::string WithCode(const char* text, uint32_t code) {
-  char buf[128];
-  std::snprintf(buf, sizeof buf, "%s%08lx", text, static_cast<unsigned long>(code));
-  return buf;
-}
 
 // What opening the file's property sets would have answered, given the attribute call's
 // errno; an empty text when the failure belongs to a later step.
@@ -57,22 +39,6 @@ std::string WriteError(int err) {
   if (err == ENOSPC || err == EDQUOT || err == E2BIG || err == ERANGE) code = kStgMediumFull;
   if (err == ENOMEM) code = kStgInsufficientMemory;
   return WithCode("WriteMultiple::Create() Error ", code);
-}
-
-// The part both directions share: a missing file is reported before the storage is asked,
-// and no failure, not even running out of memory, leaves as an exception.
-template <typename Body>
-bool WithExistingFile(const std::string& fileName, std::string& errorText, Body body) {
-  try {
-    if (!FileExists(fileName)) {
-      errorText = kNoFile;
-      return false;
-    }
-    return body();
-  } catch (...) {  // in practice only std::bad_alloc
-    errorText = WithCode("StgOpenStorageEx Error ", kStgInsufficientMemory);
-    return false;
-  }
 }
 
 }  // namespace
