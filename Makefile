@@ -1,7 +1,7 @@
 # The two commands of the project: `make demo` and `make test`. Each installs the Debian
 # packages that are missing, then configures and builds into build/.
 PACKAGES := cmake ninja-build g++ pkg-config \
-  qt6-base-dev libcurl4-openssl-dev libssl-dev zlib1g-dev libpugixml-dev \
+  qt6-base-dev libxcb1-dev libcurl4-openssl-dev libssl-dev zlib1g-dev libpugixml-dev \
   mdbtools mdbtools-dev libarchive-dev libgtest-dev libgmock-dev \
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
   p7zip-full zip unzip tinyproxy microsocks attr curl openssl python3 iproute2 \
@@ -18,7 +18,7 @@ WIN_TEST_BUILD := $(if $(filter i686,$(WIN_TEST_ARCH)),$(WIN_BUILD),$(WIN_BUILD)
 WIN_CONFIGURE = cmake -S . -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-$(1).cmake -DQVU_WINDOWS_DEPS=$(CURDIR)/$(WIN_BUILD)/deps/$(1)
 
-.PHONY: all deps build test demo bench clean windows-deps windows test-windows
+.PHONY: all deps build test demo bench clean windows-deps windows test-windows screenshot
 all: build
 
 deps:
@@ -43,6 +43,11 @@ demo: build
 
 bench: build
 	bench/run.sh $(BUILD)
+
+# The picture of the window in the README: the demo's candidates, drawn offscreen.
+screenshot: build
+	tools/demo.sh $(BUILD) --picture docs/window.png
+
 
 # The Windows program (32-bit): build-win/bin and build-win/QueltaVersionUp-windows.zip. The
 # cross compilers, Wine and the libraries built from Debian's sources come first.

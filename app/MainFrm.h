@@ -8,7 +8,9 @@
 //    _errorMessage; none lets an exception out, except the conversion error of a FILE_DT
 //    that is not a date-time, which leaves the plan on purpose (the entry point shows it).
 //  - During the update run both buttons are hidden and a close request is refused, so a run
-//    is never started twice nor cut off half applied.
+//    is never started twice nor cut off half applied by the user.
+//  - Nothing in the program folder changes without the run's journal (RunJournal.h) saying
+//    first how to take it back; a run cut off anyway is taken back by the next start.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/RunJournal.h"
+#include "app/ServiceNames.h"
 #include "data/Cversion_tb.h"
 #include "net/Proxy.h"
 #include "ui/View.h"
@@ -84,7 +88,13 @@ class TMainFrm : public ViewEvents {
   bool DownloadNewFiles();
   static bool IsZipFile(const std::string& fileName);
   bool UpdateFiles();
-  void RestoreFiles();
+  // Takes the run back (see RunUndo.h). False when a step could not be undone: the work
+  // folder and the journal then stay for the next start, and _errorMessage names the file.
+  bool RestoreFiles();
+  // Step 6 of the preparation: the work folder of an earlier run, taken back first when that
+  // run was cut off, then removed. False, with _errorMessage set and nothing removed, when
+  // another copy's live run holds it, its journal cannot be read, or a step cannot be undone.
+  bool RecoverInterruptedRun();
   bool UnZipFile(const std::string& archivePath, const std::string& destinationFolder);
   bool SendUpdateResult();
   bool ExecTarget();
@@ -129,6 +139,8 @@ class TMainFrm : public ViewEvents {
   CandidatePaths PathsOf(const STVersion_tb& v, const std::string& backupSuffix) const;
   // Where the entry lives in the program folder: below DIRECTORY when it has one.
   std::string TargetPath(const STVersion_tb& v) const;
+  // Where the download of the entry is saved: an archive under its own name.
+  std::string DownloadPathOf(const STVersion_tb& v) const;
   // The six "PROXY" settings, as every request is set up from them.
   ST_Proxy ProxySettings() const;
   std::string BackupSuffix() const;
@@ -136,28 +148,25 @@ class TMainFrm : public ViewEvents {
   bool ReadCommandLine();
   void FailStart(const std::string& text);
 
+  // The run's journal: started before the first download, a record before each change to
+  // the program folder, committed once every candidate is in place.
+  bool BeginJournal();
+  bool PlanOfRun(JournalContent& plan) const;
+  bool RelativePath(const std::string& path, std::string& relative) const;
+  bool Record(JournalStep::Kind kind, size_t entry, bool existed);
+  // Creates `folder` with its missing levels, each recorded first.
+  bool MakeFolders(const std::string& folder);
+  // Commits the run and removes the work folder; false when the run could not be committed.
+  bool CommitRun();
+
   TXmlMod& xmlMod_;
   View& view_;
   ProgramContext context_;
   bool _running = false;
-  // What the apply step did to each candidate, so that the undo can take all of it back.
-  struct AppliedState {
-    bool targetExisted = false;  // a backup of the old file or folder was taken
-    bool placed = false;         // the new file or folder was moved into place
-  };
-  std::vector<AppliedState> applied_;
-  // Folders created for new files' DIRECTORY, parents first.
-  std::vector<std::string> createdFolders_;
+  std::unique_ptr<RunJournal> journal_;
 };
 
 // The candidate's line in the two lists: FILENAME + " Ver " + VER_NO (or REVISE_NO).
 std::string CandidateLine(const STVersion_tb& v);
-
-// Names from the service are relative to the program folder: an absolute name or a ".."
-// segment ("/" and "\" both separate) would reach outside it.
-bool IsConfinedName(const std::string& name);
-
-// "\" from the service is a separator too.
-std::string ToLocalSeparators(std::string path);
 
 }  // namespace qvu

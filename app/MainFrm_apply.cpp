@@ -1,7 +1,5 @@
-// Putting the downloaded files in place with a backup of everything they replace, and the
-// undo that takes a failed run back.
-#include <unistd.h>
-
+// Putting the downloaded files in place with a backup of everything they replace; every
+// change to the program folder is in the run's journal before it is made.
 #include <cstdio>
 
 #include "app/MainFrm.h"
@@ -20,6 +18,10 @@ bool TMainFrm::IsZipFile(const std::string& fileName) {
   size_t dot = fileName.rfind('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
   return UpperAscii(fileName.substr(dot)) == ".ZIP";
+}
+
+std::string TMainFrm::DownloadPathOf(const STVersion_tb& v) const {
+  return _downloadPath + ToLocalSeparators(IsZipFile(v.ZIPFILENAME) ? v.ZIPFILENAME : v.FILENAME);
 }
 
 std::string TMainFrm::BackupSuffix() const { return "_" + IntToText(static_cast<int32_t>(_processId)) + "_bak"; }
@@ -58,10 +60,27 @@ bool TMainFrm::UnZipFile(const std::string& archivePath, const std::string& dest
   return true;
 }
 
+bool TMainFrm::MakeFolders(const std::string& folder) {
+  std::vector<std::string> missing = MissingLevels(folder);
+  std::vector<JournalStep> steps;
+  for (const std::string& level : missing) {
+    JournalStep step;
+    step.kind = JournalStep::Kind::Folder;
+    if (!RelativePath(level, step.folder)) return false;
+    steps.push_back(step);
+  }
+  if (!steps.empty() && !journal_->Record(steps)) return false;
+  if (!CreateDirectoryPath(folder)) return false;
+  for (const std::string& level : missing)
+    if (!FlushFolder(ParentOf(level))) return false;
+  return true;
+}
+
 bool TMainFrm::UpdateFiles() {
   view_.ListBox2Clear();
+  // Nothing in the program folder changes before the journal can take it back.
+  if (!journal_ && !BeginJournal()) return false;
   const std::string suffix = BackupSuffix();
-  applied_.assign(_downloadFiles.size(), AppliedState{});
 
   for (size_t i = 0; i < _downloadFiles.size(); ++i) {
     STDownloadFiles& c = _downloadFiles[i];
@@ -69,11 +88,14 @@ bool TMainFrm::UpdateFiles() {
     const CandidatePaths p = PathsOf(v, suffix);
     const bool isDirectory = v.IsDirectoryEntry();
     const bool neverTouched = !isDirectory && IsNeverTouched(v.FILENAME);
-    AppliedState& state = applied_[i];
+    bool existed = false;
 
     if (!isDirectory && !neverTouched) {
-      state.targetExisted = FileExists(p.target);
-      if (!RenameFileReplacing(p.target, p.backup)) {
+      existed = FileExists(p.target);
+      // The old file's only name is in tmp/ on disk before anything may take its place.
+      bool backedUp = Record(JournalStep::Kind::Backup, i, existed) && RenameFileReplacing(p.target, p.backup) &&
+                      (!existed || (FlushFolder(ParentOf(p.target)) && FlushFolder(ParentOf(p.backup))));
+      if (!backedUp) {
         _errorMessage = "ファイル名(" + p.target + ")の変更に失敗しました";
         return false;
       }
@@ -81,21 +103,16 @@ bool TMainFrm::UpdateFiles() {
     // A folder is merged into, so the undo needs the folder as it was: a tree of hard
     // links costs no copying and keeps every file's content and revision number.
     if (isDirectory && DirectoryExists(p.target)) {
-      state.targetExisted = true;
+      existed = true;
       if (!BackupTree(p.target, p.backup)) {
         _errorMessage = "ファイル名(" + p.target + ")の変更に失敗しました";
         return false;
       }
     }
 
-    if (!v.DIRECTORY.empty()) {
-      std::string folder = _exePath + ToLocalSeparators(v.DIRECTORY);
-      std::vector<std::string> missing = MissingLevels(folder);
-      if (!CreateDirectoryPath(folder)) {
-        _errorMessage = "ディレクトリ(" + _exePath + v.DIRECTORY + ")の作成に失敗しました";
-        return false;
-      }
-      createdFolders_.insert(createdFolders_.end(), missing.begin(), missing.end());
+    if (!v.DIRECTORY.empty() && !MakeFolders(_exePath + ToLocalSeparators(v.DIRECTORY))) {
+      _errorMessage = "ディレクトリ(" + _exePath + v.DIRECTORY + ")の作成に失敗しました";
+      return false;
     }
 
     if (IsZipFile(c.localPath)) {
@@ -113,15 +130,16 @@ bool TMainFrm::UpdateFiles() {
 
     if (!neverTouched) {
       // The moves count a missing source as done; here that would leave the old file in
-      // the backup and nothing in its place, so a missing new copy is a failure.
+      // the backup and nothing in its place, so a missing new copy is a failure. The place
+      // is recorded first: a move that fails after the rename still leaves a file to remove.
       bool present = isDirectory ? DirectoryExists(p.newFile) : FileExists(p.newFile);
-      bool moved = present && (isDirectory ? MoveDirectory(p.newFile, p.target, 3)
-                                           : MoveFileWithRetry(p.newFile, p.target, 3));
+      bool moved = present && (!isDirectory || MakeFolders(ParentOf(p.target))) &&
+                   Record(JournalStep::Kind::Place, i, existed) &&
+                   (isDirectory ? MoveDirectory(p.newFile, p.target, 3) : MoveFileWithRetry(p.newFile, p.target, 3));
       if (!moved) {
         _errorMessage = p.newFile + "のファイルコピーに失敗しました";
         return false;
       }
-      state.placed = true;
     }
 
     v.USE_DT = DateTimeToText(Now());
@@ -130,43 +148,6 @@ bool TMainFrm::UpdateFiles() {
     view_.Repaint();
   }
   return true;
-}
-
-void TMainFrm::RestoreFiles() {
-  const std::string suffix = BackupSuffix();
-  for (size_t i = 0; i < _downloadFiles.size(); ++i) {
-    const STDownloadFiles& c = _downloadFiles[i];
-    const STVersion_tb& v = c.version;
-    const CandidatePaths p = PathsOf(v, suffix);
-    const bool isDirectory = v.IsDirectoryEntry();
-    const AppliedState state = i < applied_.size() ? applied_[i] : AppliedState{};
-
-    if (!isDirectory && !IsNeverTouched(v.FILENAME)) {
-      if (FileExists(p.backup))
-        RenameFileReplacing(p.backup, p.target);
-      else if (state.placed && !state.targetExisted)
-        std::remove(p.target.c_str());  // a file this run added
-    }
-    if (isDirectory) {
-      if (DirectoryExists(p.backup)) {
-        DeleteDirectoryTree(p.target);
-        std::rename(p.backup.c_str(), p.target.c_str());
-      } else if (state.placed && !state.targetExisted) {
-        DeleteDirectoryTree(p.target);  // a folder this run added
-      }
-    }
-
-    if (FileExists(c.localPath)) std::remove(c.localPath.c_str());
-    if (DirectoryExists(p.newFile))
-      DeleteDirectoryTree(p.newFile);
-    else if (FileExists(p.newFile))
-      std::remove(p.newFile.c_str());
-  }
-  // Folders the run created for new files, deepest first; rmdir leaves any that hold
-  // something else.
-  for (auto it = createdFolders_.rbegin(); it != createdFolders_.rend(); ++it) rmdir(it->c_str());
-  createdFolders_.clear();
-  DeleteDirectoryTree(_tmpPath);
 }
 
 }  // namespace qvu

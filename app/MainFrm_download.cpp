@@ -37,8 +37,7 @@ bool TMainFrm::DownloadNewFiles() {
     }
 
     SetupHttp();
-    const std::string local = _downloadPath + (IsZipFile(v.ZIPFILENAME) ? ToLocalSeparators(v.ZIPFILENAME)
-                                                                        : ToLocalSeparators(v.FILENAME));
+    const std::string local = DownloadPathOf(v);
     // The body goes straight to disk and takes its name only once complete: memory stays
     // flat for any size, and a broken transfer leaves no partial file under the name.
     StagedFile file(local);

@@ -13,27 +13,6 @@ std::string CandidateLine(const STVersion_tb& v) {
   return v.FILENAME;
 }
 
-std::string ToLocalSeparators(std::string path) {
-  for (char& c : path)
-    if (c == '\\') c = '/';
-  return path;
-}
-
-bool IsConfinedName(const std::string& name) {
-  std::string n = ToLocalSeparators(name);
-  if (!n.empty() && n[0] == '/') return false;
-  // A drive letter would be absolute where the service's names come from.
-  if (n.size() >= 2 && n[1] == ':') return false;
-  size_t pos = 0;
-  while (true) {
-    size_t next = n.find('/', pos);
-    if (n.compare(pos, next == std::string::npos ? std::string::npos : next - pos, "..") == 0)
-      return false;
-    if (next == std::string::npos) return true;
-    pos = next + 1;
-  }
-}
-
 std::string TMainFrm::TargetPath(const STVersion_tb& v) const {
   std::string name = ToLocalSeparators(v.FILENAME);
   return v.DIRECTORY.empty() ? _exePath + name : _exePath + ToLocalSeparators(v.DIRECTORY) + "/" + name;
@@ -67,7 +46,8 @@ void TMainFrm::MakeDownloadList() {
   for (const STVersion_tb& v : _versions) {
     if (v.FILENAME.empty()) continue;
     // Every name from the service is joined below the program folder; one that climbs out
-    // of it is never planned, so it can never be downloaded over or moved into place.
+    // of it or reaches the work folders is never planned, so it can never be downloaded over
+    // or moved into place.
     if (!IsConfinedName(v.FILENAME) || !IsConfinedName(v.ZIPFILENAME) ||
         !IsConfinedName(v.DIRECTORY))
       continue;

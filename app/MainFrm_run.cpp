@@ -25,22 +25,27 @@ void TMainFrm::SpeedButton4Click() {
     _running = false;
   };
 
-  _downloadPath = _exePath + "NEWFILE/";
+  _downloadPath = _exePath + kDownloadFolderName + "/";
   if (!CreateDirectoryPath(_downloadPath)) return failed(_downloadPath + "の作成に失敗しました");
   if (!CreateDirectoryPath(_tmpPath)) return failed(_tmpPath + "の作成に失敗しました");
+  // The journal comes before the downloads, so that a run cut off while it fetches leaves
+  // nothing staged behind either.
+  if (!BeginJournal()) return failed(_errorMessage);
 
-  // A failed download or apply is taken back whole before the user sees the close button.
+  // A failed download or apply is taken back whole before the user sees the close button;
+  // an undo that cannot finish says so, and the next start finishes it.
   auto undone = [&](const char* fallback) {
     if (_errorMessage.empty()) _errorMessage = fallback;
     view_.ShowError(_errorMessage);
-    RestoreFiles();
+    if (!RestoreFiles()) view_.ShowError(_errorMessage);
     view_.SetCloseButtonVisible(true);
     _running = false;
   };
   if (!DownloadNewFiles()) return undone("ファイルのダウンロードに失敗しました");
-  if (!UpdateFiles()) return undone("ファイルのバージョンアップに失敗しました");
+  // A run that cannot be marked as standing would be taken back by the next start: it is
+  // taken back now instead, and reported as failed.
+  if (!UpdateFiles() || !CommitRun()) return undone("ファイルのバージョンアップに失敗しました");
 
-  DeleteDirectoryTree(_tmpPath);
   const int listed = view_.ListBox1Count();
   const int applied = view_.ListBox2Count();
   const bool complete = listed >= 1 && applied == listed;

@@ -77,7 +77,7 @@ void TMainFrm::FormCreate() {
   _processId = static_cast<uint32_t>(getpid());
   _exePath = ParentOf(context_.exeFile);
   if (_exePath != "/") _exePath += "/";
-  _tmpPath = _exePath + "tmp/";
+  _tmpPath = _exePath + kBackupFolderName + "/";
   _downloadPath.clear();
   _shopCode.clear();
   _domain.clear();
@@ -103,7 +103,7 @@ void TMainFrm::FormCreate() {
 
   if (!ReadCommandLine()) return;
 
-  DeleteDirectoryTree(_tmpPath);
+  if (!RecoverInterruptedRun()) return FailStart(_errorMessage);
 
   if (!LoadConnectSettings()) return FailStart(_errorMessage);
   if (!FileExists(_exePath + "7-ZIP32.DLL") && !Get7ZipLibrary()) return FailStart(_errorMessage);

@@ -26,9 +26,12 @@ void SyncFolder(const std::string& folder) {
 
 StagedFile::StagedFile(std::string finalPath) : final_(std::move(finalPath)) {
   static std::atomic<unsigned> counter{0};
-  temp_ = ParentOf(final_) + "/." + BaseName(final_) + "." + std::to_string(getpid()) + "." +
-          std::to_string(counter++) + ".part";
+  temp_ = PartialPrefix(final_, static_cast<uint32_t>(getpid())) + std::to_string(counter++) + ".part";
   fd_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+}
+
+std::string StagedFile::PartialPrefix(const std::string& finalPath, uint32_t processId) {
+  return ParentOf(finalPath) + "/." + BaseName(finalPath) + "." + std::to_string(processId) + ".";
 }
 
 StagedFile::~StagedFile() { Discard(); }

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace qvu {
@@ -17,6 +18,10 @@ class StagedFile {
   ~StagedFile();
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
+
+  // Where the bytes of a download to `finalPath` by process `processId` gather until Commit:
+  // the temporary names begin with this (and end in ".part").
+  static std::string PartialPrefix(const std::string& finalPath, uint32_t processId);
 
   bool ok() const { return fd_ >= 0; }
   // False on a write error; the file is then unusable.

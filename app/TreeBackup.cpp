@@ -36,6 +36,21 @@ bool CopyLevel(const fs::path& from, const fs::path& to) {
   if (ec) return false;
   struct timespec times[2] = {st.st_atim, st.st_mtim};
   utimensat(AT_FDCWD, to.c_str(), times, 0);  // after the entries, which touch the mtime
+  // The copy must be whole on disk before the merge changes the first name of the original.
+  return FlushFolder(to.string());
+}
+
+// The path as the file system resolves it, without a trailing separator.
+fs::path Resolved(const std::string& path, std::error_code& ec) {
+  fs::path p = fs::weakly_canonical(fs::path(path), ec);
+  if (!p.empty() && p.filename().empty()) p = p.parent_path();
+  return p;
+}
+
+bool IsWithin(const fs::path& inner, const fs::path& outer) {
+  auto o = outer.begin();
+  for (auto i = inner.begin(); o != outer.end(); ++o, ++i)
+    if (i == inner.end() || *i != *o) return false;
   return true;
 }
 
@@ -44,8 +59,12 @@ bool CopyLevel(const fs::path& from, const fs::path& to) {
 bool BackupTree(const std::string& source, const std::string& backup) {
   fs::path to(backup);
   std::error_code ec;
+  // A copy inside the folder it copies would copy itself until the path is too long.
+  std::error_code ecFrom, ecInto;
+  fs::path from = Resolved(source, ecFrom), into = Resolved(backup, ecInto);
+  if (ecFrom || ecInto || IsWithin(into, from)) return false;
   fs::create_directories(to.parent_path(), ec);
-  if (CopyLevel(source, to)) return true;
+  if (CopyLevel(source, to) && FlushFolder(to.parent_path().string())) return true;
   DeleteDirectoryTree(backup);
   return false;
 }

@@ -3,7 +3,6 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string>
@@ -11,15 +10,21 @@
 #include "app/MainFrm.h"
 #include "app/SingleInstance.h"
 #include "net/XmlMod.h"
+#include "ui/DisplayProbe.h"
 #include "ui/QtView.h"
 #include "ui/TerminalView.h"
 
 namespace {
 
-bool HasDisplay() {
-  const char* x = std::getenv("DISPLAY");
-  const char* w = std::getenv("WAYLAND_DISPLAY");
-  return (x && *x) || (w && *w);
+// The window when its display answers; the terminal otherwise, with a word on standard
+// error when a display was named but cannot be opened, since the user expected a window.
+bool UseWindow() {
+  using qvu::DisplayProbe;
+  const DisplayProbe display = qvu::ProbeDisplay();
+  if (display.state == DisplayProbe::State::kUnreachable)
+    std::fprintf(stderr, "ディスプレイ %s を開けないため、端末で続けます\n",
+                 qvu::TerminalLine(display.name).c_str());
+  return display.state == DisplayProbe::State::kReachable;
 }
 
 std::string RunningProgramFile(const char* argv0) {
@@ -33,7 +38,7 @@ std::string RunningProgramFile(const char* argv0) {
 
 int main(int argc, char** argv) {
   using namespace qvu;
-  const bool gui = HasDisplay();
+  const bool gui = UseWindow();
 
   SingleInstance instance("QueltaVersionUp");
   if (!instance.Held()) {

@@ -104,8 +104,9 @@ std::string DateTimeToText(TDateTime value) {
 
 namespace {
 
-// Reads 1..maxDigits decimal digits at text[pos].
-bool ReadNumber(const std::string& s, size_t& pos, int minDigits, int maxDigits, int& out) {
+// Reads minDigits..maxDigits decimal digits at s[pos]; a further digit is refused.
+bool ReadNumber(const std::string& s, size_t& pos, int minDigits, int maxDigits, int& out,
+                int* digits = nullptr) {
   size_t start = pos;
   int v = 0;
   while (pos < s.size() && pos - start < static_cast<size_t>(maxDigits) && s[pos] >= '0' &&
@@ -114,6 +115,7 @@ bool ReadNumber(const std::string& s, size_t& pos, int minDigits, int maxDigits,
   if (pos - start < static_cast<size_t>(minDigits)) return false;
   if (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') return false;  // too many digits
   out = v;
+  if (digits) *digits = static_cast<int>(pos - start);
   return true;
 }
 
@@ -125,31 +127,62 @@ bool Expect(const std::string& s, size_t& pos, char c) {
   return false;
 }
 
+// The digits of a fraction of a second as milliseconds; digits past the third are dropped,
+// so a time never reaches the next second.
+bool ReadFraction(const std::string& s, size_t& pos, int& millisecond) {
+  size_t start = pos;
+  int ms = 0;
+  while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') {
+    if (pos - start < 3) ms = ms * 10 + (s[pos] - '0');
+    ++pos;
+  }
+  size_t digits = pos - start;
+  if (digits == 0) return false;
+  for (size_t i = digits; i < 3; ++i) ms *= 10;
+  millisecond = ms;
+  return true;
+}
+
+// A two-digit year lies in the 100 years that start 50 years before the current one.
+int FullYear(int twoDigits, int currentYear) {
+  const int pivot = currentYear - 50;
+  int year = pivot / 100 * 100 + twoDigits;
+  return year < pivot ? year + 100 : year;
+}
+
 }  // namespace
 
-bool TryTextToDateTime(const std::string& text, TDateTime& out) {
+bool TryTextToDateTime(const std::string& text, TDateTime& out, int currentYear) {
   size_t b = text.find_first_not_of(' ');
   if (b == std::string::npos) return false;
   size_t e = text.find_last_not_of(' ');
   std::string s = text.substr(b, e - b + 1);
   size_t pos = 0;
   DateTimeParts p;
-  if (!ReadNumber(s, pos, 4, 4, p.year) || !Expect(s, pos, '/') ||
-      !ReadNumber(s, pos, 1, 2, p.month) || !Expect(s, pos, '/') ||
+  int yearDigits = 0;
+  if (!ReadNumber(s, pos, 2, 4, p.year, &yearDigits) || yearDigits == 3 ||
+      !Expect(s, pos, '/') || !ReadNumber(s, pos, 1, 2, p.month) || !Expect(s, pos, '/') ||
       !ReadNumber(s, pos, 1, 2, p.day))
     return false;
-  p.hour = p.minute = p.second = 0;
+  if (yearDigits == 2) p.year = FullYear(p.year, currentYear);
+  p.hour = p.minute = p.second = p.millisecond = 0;
   if (pos < s.size()) {
     if (s[pos] != ' ') return false;
     while (pos < s.size() && s[pos] == ' ') ++pos;
     if (!ReadNumber(s, pos, 1, 2, p.hour) || !Expect(s, pos, ':') ||
-        !ReadNumber(s, pos, 2, 2, p.minute))
+        !ReadNumber(s, pos, 1, 2, p.minute))
       return false;
-    if (pos < s.size() && (!Expect(s, pos, ':') || !ReadNumber(s, pos, 2, 2, p.second)))
-      return false;
+    if (Expect(s, pos, ':')) {
+      if (!ReadNumber(s, pos, 1, 2, p.second)) return false;
+      if (Expect(s, pos, '.') && !ReadFraction(s, pos, p.millisecond)) return false;
+    }
     if (pos != s.size()) return false;
   }
   return TryEncodeDateTime(p, out);
+}
+
+bool TryTextToDateTime(const std::string& text, TDateTime& out) {
+  return TryTextToDateTime(text, out, DecodeDateTime(Now()).year);
 }
 
 TDateTime TextToDateTime(const std::string& text) {

@@ -36,10 +36,13 @@ TDateTime FromUnixTime(std::time_t t);
 // "yyyy/MM/dd H:mm:ss"; the date alone when the value is exactly midnight.
 std::string DateTimeToText(TDateTime value);
 
-// Accepts a date "y/M/d" (four-digit year, one- or two-digit month and day), optionally
-// followed by blanks and a time "H:mm" or "H:mm:ss" (one- or two-digit hour). Blanks around
-// the whole text are allowed. Anything else raises EConvertError.
+// Accepts a date "y/M/d" (a four- or two-digit year, one- or two-digit month and day),
+// optionally followed by blanks and a time "H:m" or "H:m:s" (one or two digits each), the
+// seconds optionally with a fraction after "." (milliseconds; further digits are dropped).
+// A two-digit year is taken in the century window that starts 50 years before currentYear.
+// Blanks around the whole text are allowed. Anything else raises EConvertError.
 TDateTime TextToDateTime(const std::string& text);
 bool TryTextToDateTime(const std::string& text, TDateTime& out);
+bool TryTextToDateTime(const std::string& text, TDateTime& out, int currentYear);
 
 }  // namespace qvu

@@ -48,9 +48,13 @@ std::string StripTrailingSlashes(std::string path) {
 }
 
 
+// False only when the flush failed to write: EINVAL, EROFS and ENOTSUP say that this file
+// system has nothing it can or need flush (folders on some file systems, read-only mounts),
+// and an entry we may not open is one we cannot flush either.
 bool SyncPath(const std::string& path, int flags) {
   Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | flags));
-  return fd.get() >= 0 && fsync(fd.get()) == 0;
+  if (fd.get() < 0 || fsync(fd.get()) == 0) return true;
+  return errno == EINVAL || errno == EROFS || errno == ENOTSUP;
 }
 
 // The moved entry and the folder that now names it reach the disk before the move reports
@@ -61,6 +65,10 @@ bool FlushMoved(const std::string& to) {
   if (S_ISREG(st.st_mode) && !SyncPath(to, O_NOFOLLOW)) return false;
   return SyncPath(ParentOf(to), O_DIRECTORY);
 }
+
+// One try of a move. NotDurable: the entry is in place but failed to reach the disk; no
+// later try may report that move as done.
+enum class Moved { Yes, No, NotDurable };
 
 bool WriteAll(int fd, const char* p, size_t n) {
   while (n > 0) {
@@ -157,16 +165,18 @@ bool CopySymlinkAcross(const std::string& from, const std::string& to) {
 
 // One entry that is not a folder, replacing whatever non-folder `to` names. Across file
 // systems the source is deleted only once the copy is in place.
-bool MoveEntryOnce(const std::string& from, const std::string& to, bool flush) {
-  if (rename(from.c_str(), to.c_str()) == 0) return !flush || FlushMoved(to);
-  if (errno != EXDEV) return false;
+Moved MoveEntryOnce(const std::string& from, const std::string& to, bool flush) {
+  if (rename(from.c_str(), to.c_str()) == 0)
+    return !flush || FlushMoved(to) ? Moved::Yes : Moved::NotDurable;
+  if (errno != EXDEV) return Moved::No;
   struct stat st {};
-  if (lstat(from.c_str(), &st) != 0) return false;
+  if (lstat(from.c_str(), &st) != 0) return Moved::No;
   bool copied = S_ISLNK(st.st_mode)   ? CopySymlinkAcross(from, to)
                 : S_ISREG(st.st_mode) ? CopyFileAcross(from, to)
                                       : false;  // FIFOs and devices are not ours to carry
-  if (!copied || (flush && !SyncPath(ParentOf(to), O_DIRECTORY))) return false;
-  return unlink(from.c_str()) == 0;
+  if (!copied) return Moved::No;
+  if (flush && !SyncPath(ParentOf(to), O_DIRECTORY)) return Moved::NotDurable;
+  return unlink(from.c_str()) == 0 ? Moved::Yes : Moved::No;
 }
 
 std::vector<std::string> EntryNames(int dirfd) {
@@ -186,10 +196,17 @@ std::vector<std::string> EntryNames(int dirfd) {
   return names;
 }
 
+// What a folder move has to flush: the entries that took a new name (files, and folders
+// moved whole) and the folders whose names it changed.
+struct Placed {
+  std::vector<std::string> entries, folders;
+};
+
 // Moves the folder `from` onto `to`, merging into a folder already there and replacing its
 // files of the same name, as the shell's move does. Restartable: what moved is gone from the
-// source, so a later try carries only the rest.
-bool MoveTree(const std::string& from, const std::string& to, int depth) {
+// source, so a later try carries only the rest. What it placed is added to `placed`, for the
+// caller to flush.
+bool MoveTree(const std::string& from, const std::string& to, int depth, Placed& placed) {
   if (depth > kMaxDepth) return false;
   struct stat src {}, dst {};
   if (lstat(from.c_str(), &src) != 0 || !S_ISDIR(src.st_mode)) return false;
@@ -199,7 +216,11 @@ bool MoveTree(const std::string& from, const std::string& to, int depth) {
   int found = depth == 0 ? stat(to.c_str(), &dst) : lstat(to.c_str(), &dst);
   if (found != 0) {
     if (errno != ENOENT) return false;
-    if (rename(from.c_str(), to.c_str()) == 0) return true;
+    if (rename(from.c_str(), to.c_str()) == 0) {
+      placed.entries.push_back(to);
+      placed.folders.push_back(ParentOf(to));
+      return true;
+    }
     // The source's mode at once (writable for us while we fill it), so that a folder left
     // by an interrupted copy is not narrower than the original; the rest follows at the end.
     if (errno != EXDEV || mkdir(to.c_str(), (src.st_mode & 07777) | S_IRWXU) != 0) return false;
@@ -209,6 +230,8 @@ bool MoveTree(const std::string& from, const std::string& to, int depth) {
   }
   Fd dir(open(from.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (dir.get() < 0) return false;
+  if (created) placed.folders.push_back(ParentOf(to));
+  placed.folders.push_back(to);
   bool ok = true;
   for (const std::string& name : EntryNames(dir.get())) {
     std::string child = from + "/" + name, target = to + "/" + name;
@@ -216,11 +239,13 @@ bool MoveTree(const std::string& from, const std::string& to, int depth) {
     if (lstat(child.c_str(), &st) != 0) {
       ok = false;
     } else if (S_ISDIR(st.st_mode)) {
-      ok = MoveTree(child, target, depth + 1) && ok;
+      ok = MoveTree(child, target, depth + 1, placed) && ok;
     } else {
       struct stat existing {};
       bool folderInWay = lstat(target.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode);
-      ok = !folderInWay && MoveEntryOnce(child, target, false) && ok;
+      bool moved = !folderInWay && MoveEntryOnce(child, target, false) == Moved::Yes;
+      if (moved) placed.entries.push_back(target);
+      ok = moved && ok;
     }
   }
   if (!ok) return false;
@@ -253,14 +278,36 @@ bool EmptyDirectory(int dirfd, int depth) {
   return ok;
 }
 
+// Every file and folder of the tree reaches the disk: what a folder move placed whole.
+bool FlushTree(const std::string& path, int depth) {
+  struct stat st {};
+  if (depth > kMaxDepth || lstat(path.c_str(), &st) != 0) return false;
+  if (S_ISREG(st.st_mode)) return SyncPath(path, O_NOFOLLOW);
+  if (!S_ISDIR(st.st_mode)) return true;
+  Fd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (dir.get() < 0) return true;  // nothing we may open is nothing we can flush
+  for (const std::string& name : EntryNames(dir.get()))
+    if (!FlushTree(path + "/" + name, depth + 1)) return false;
+  return SyncPath(path, O_DIRECTORY);
+}
+
 template <typename Attempt>
 bool Retry(int tries, Attempt attempt) {
   for (int i = 0; i < tries; ++i) {
-    if (attempt()) return true;
+    Moved moved = attempt();
+    if (moved == Moved::Yes) return true;
+    // Linux reports a failed write-back once; a flush in a later try would succeed over
+    // the lost data.
+    if (moved == Moved::NotDurable) return false;
     // The pause follows the last failed try too: callers count on the full wait.
     std::this_thread::sleep_for(kRetryPause);
   }
   return false;
+}
+
+bool EntryExists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
 }
 
 }  // namespace
@@ -291,12 +338,21 @@ bool DirectoryExists(const std::string& path) {
 bool MoveDirectory(const std::string& from, const std::string& to, int tries) {
   try {
     if (!DirectoryExists(from)) return true;
+    Placed placed;  // over all tries: an earlier one may have moved part
     return Retry(tries, [&] {
       // An earlier try may have moved it after all.
-      if (!DirectoryExists(from)) return true;
-      std::string parent = ParentOf(to);
-      if (!DirectoryExists(parent) && !CreateDirectoryPath(parent)) return false;
-      return MoveTree(StripTrailingSlashes(from), StripTrailingSlashes(to), 0);
+      if (DirectoryExists(from)) {
+        std::string parent = ParentOf(to);
+        if (!DirectoryExists(parent) && !CreateDirectoryPath(parent)) return Moved::No;
+        if (!MoveTree(StripTrailingSlashes(from), StripTrailingSlashes(to), 0, placed))
+          return Moved::No;
+      }
+      // The content first, then the names that lead to it.
+      for (const std::string& entry : placed.entries)
+        if (!FlushTree(entry, 0)) return Moved::NotDurable;
+      for (const std::string& folder : placed.folders)
+        if (!SyncPath(folder, O_DIRECTORY)) return Moved::NotDurable;
+      return Moved::Yes;
     });
   } catch (...) {
     return false;
@@ -306,7 +362,10 @@ bool MoveDirectory(const std::string& from, const std::string& to, int tries) {
 bool MoveFileWithRetry(const std::string& from, const std::string& to, int tries) {
   try {
     if (!FileExists(from)) return true;
-    return Retry(tries, [&] { return MoveEntryOnce(from, to, true); });
+    return Retry(tries, [&] {
+      if (!EntryExists(from) && FileExists(to)) return Moved::Yes;
+      return MoveEntryOnce(from, to, true);
+    });
   } catch (...) {
     return false;
   }
@@ -317,7 +376,7 @@ bool MoveFileWithRetry(const std::string& from, const std::string& to, int tries
 bool RenameFileReplacing(const std::string& from, const std::string& to) {
   try {
     if (!FileExists(from)) return true;
-    return MoveEntryOnce(from, to, false);
+    return MoveEntryOnce(from, to, false) == Moved::Yes;
   } catch (...) {
     return false;
   }
@@ -351,5 +410,35 @@ bool DeleteDirectoryTree(const std::string& path) {
     return false;
   }
 }
+
+bool FlushFolder(const std::string& folder) {
+  try {
+    return SyncPath(StripTrailingSlashes(folder), O_DIRECTORY);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool RemoveFolderIfEmpty(const std::string& folder) {
+  try {
+    if (rmdir(StripTrailingSlashes(folder).c_str()) == 0) return true;
+    return errno == ENOENT || errno == ENOTEMPTY || errno == EEXIST;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool RemoveFile(const std::string& path) {
+  try {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
+    if (S_ISDIR(st.st_mode)) return true;
+    return unlink(path.c_str()) == 0 || errno == ENOENT;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool SameEntryName(const std::string& a, const std::string& b) { return a == b; }
 
 }  // namespace qvu

@@ -3,9 +3,19 @@
 # service on loopback offering four entries (a new file, an updated program with a version
 # resource, an archive, a folder); then the updater runs against it. With a display it opens
 # the window, otherwise the terminal front end asks on standard input.
+#
+#   tools/demo.sh [BUILD] [--picture FILE]
+#
+# With --picture the window is not run but drawn offscreen, candidates listed, into FILE.
 set -euo pipefail
 build=${1:-build}
 build=$(cd "$build" && pwd)
+picture=
+if [ "${2:-}" = --picture ]; then
+  [ -n "${3:-}" ] || { echo "demo: --picture needs a file name" >&2; exit 2; }
+  picture=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
+  [ -x "$build/bin/window-picture" ] || { echo "demo: $build/bin/window-picture is missing; run make first" >&2; exit 1; }
+fi
 top=$(cd "$(dirname "$0")/.." && pwd)
 bin=$build/bin
 pe=$build/tests/e2e/pe
@@ -39,7 +49,7 @@ openssl x509 -req -in "$c/server.csr" -CA "$c/ca.pem" -CAkey "$c/ca.key" -CAcrea
 
 # What the file area holds.
 cp "$pe/app-1.2.0.5.exe" "$demo/files/app.exe"
-echo "Opening hours: 10:00-19:00" > "$demo/files/notice.txt"
+echo "Opening hours: 10:00-19:00" > "$demo/files/お知らせ.txt"
 # An archive unpacks into the download folder; the entry's FILENAME is what it holds, and
 # DIRECTORY only says where that goes in the program folder.
 (cd "$demo/src" && echo "How to book a cut" > booking.txt && zip -q "$demo/files/manual.zip" booking.txt)
@@ -54,7 +64,7 @@ row() { printf '<ROW SALONID="DEMO01" CATEGORY="DEMO" STATUS="UP" %s/>' "$1"; }
   done
   printf '</FIELDS></METADATA><ROWDATA>'
   row 'FILENAME="app.exe" ZIPFILENAME="app.exe" VER_NO="1.2.0.5"'
-  row 'FILENAME="notice.txt" ZIPFILENAME="notice.txt" REVISE_NO="1"'
+  row 'FILENAME="お知らせ.txt" ZIPFILENAME="お知らせ.txt" REVISE_NO="1"'
   row 'FILENAME="booking.txt" ZIPFILENAME="manual.zip" DIRECTORY="manual" REVISE_NO="3"'
   row 'FILENAME="images" ZIPFILENAME="images.zip" NOTE="directory" FILE_DT="2099/01/01 00:00:00"'
   printf '</ROWDATA></DATAPACKET>'
@@ -80,6 +90,11 @@ printf 'CONNECT\tDomain\tlocalhost:%s\t\\N\nCONNECT\tSalonID\tDEMO01\t\\N\nCONNE
   "$bin/make-settings-db" "$demo/shop/SERVER.MDB"
 
 cd "$demo/shop"
+if [ -n "$picture" ]; then
+  SSL_CERT_FILE="$c/ca.pem" "$bin/window-picture" "$picture" "$program/QueltaVersionUp" DEMO hello.sh
+  echo "demo: the window with its candidates is drawn into $picture"
+  exit 0
+fi
 set +e
 SSL_CERT_FILE="$c/ca.pem" "$program/QueltaVersionUp" DEMO hello.sh
 status=$?

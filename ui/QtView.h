@@ -19,4 +19,8 @@ std::unique_ptr<View> CreateQtView(int& argc, char** argv);
 void ShowQtAlreadyRunning(int& argc, char** argv, const std::string& text,
                           const std::string& caption);
 
+// Shows a view made by CreateQtView and saves what its window shows, frame aside, as a PNG
+// file (the picture of the window in the README). False when the file cannot be written.
+bool SaveWindowPicture(View& view, const std::string& path);
+
 }  // namespace qvu

@@ -105,6 +105,7 @@ void TerminalView::Close() { closeRequested_ = true; }
 void TerminalView::Run() {
   if (closeRequested_ || events_ == nullptr) return;
   for (const std::string& line : listBox1_) WriteLine(out_, line);
+  if (listBox1_.empty()) WriteLine(out_, kNothingToUpdateText);
   if (listBox1_.empty() || !updateVisible_) {
     events_->CloseClicked();
     return;

@@ -50,8 +50,10 @@ class TerminalView : public View {
   void Close() override;
 
   // Prints the candidates and asks; "y"/"Y" (blanks around it allowed) presses update,
-  // any other answer or the end of input presses close. With no candidate, or with the
-  // update button hidden, close is pressed at once without a question. When the update
+  // any other answer or the end of input presses close. With no candidate the notice that
+  // nothing is to be updated is printed in place of the list (a window would show its empty
+  // list); then, as with the update button hidden, close is pressed at once without a
+  // question. When the update
   // handler returns without asking for the close (the run failed), close is pressed too.
   // Returns after the handlers have returned; at once when Close was asked for before.
   void Run() override;

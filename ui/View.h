@@ -8,6 +8,9 @@
 
 namespace qvu {
 
+// The notice that nothing is to be updated.
+inline constexpr const char* kNothingToUpdateText = "更新するファイルはありません";
+
 // What the user can do; TMainFrm implements it.
 class ViewEvents {
  public:

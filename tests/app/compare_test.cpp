@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <fstream>
 
 #include "support/DateTime.h"
@@ -74,11 +75,46 @@ TEST(IsNewFile, FallsFromRevisionToTimeStamp) {
   EXPECT_TRUE(f.frm->IsNewFile(file, "", "5", "2030/01/01"));
 }
 
-TEST(IsNewFile, ABadFileDateLeavesTheOperation) {
+// FILE_DT as the service may write it: the platform's converter took one or two digits for
+// each field but the year, a fraction after the seconds and a two-digit year; anything else
+// leaves the operation with the conversion error.
+TEST(IsNewFile, ReadsEveryFileDateTheServiceMaySend) {
   AppFixture f;
   const std::string file = f.exePath + "data.txt";
   std::ofstream(file) << "content";
-  EXPECT_THROW(f.frm->IsNewFile(file, "", "", "2020-05-01"), EConvertError);
+  SetMtime(file, 2020, 5, 1, 10, 0, 7);  // the stamp says 10:00:06
+  const int year = DecodeDateTime(Now()).year;
+  const auto twoDigits = [](int y) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d/12/31", y % 100);
+    return std::string(text);
+  };
+  enum Outcome { kNewer, kNotNewer, kRefused };
+  struct Case { std::string fileDt; Outcome outcome; } cases[] = {
+      {"2099/01/01 0:0:0", kNewer},          {"2099/01/01 00:00:00.000", kNewer},
+      {"2020/5/1 10:0:7", kNewer},           {"2020/05/01 10:00:06.5", kNewer},
+      {"2020/05/01 10:00:06.0", kNotNewer},  {"2020/05/01 10:0", kNotNewer},
+      {"2020/5/1", kNotNewer},
+      {"2020-05-01", kRefused},              {"2020/05/01 10:00:06.", kRefused},
+      {"2020/05/01 10:00.5", kRefused},      {"2020/05/01 10:00:06,5", kRefused},
+      {"202/05/01", kRefused},               {"2020/05/01 100:00:00", kRefused},
+      {"2020/05/01 10:00:06 PM", kRefused},  {"2020/02/30", kRefused},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fileDt);
+    if (c.outcome == kRefused) {
+      EXPECT_THROW(f.frm->IsNewFile(file, "", "", c.fileDt), EConvertError);
+    } else {
+      EXPECT_EQ(f.frm->IsNewFile(file, "", "", c.fileDt), c.outcome == kNewer);
+    }
+  }
+
+  // A two-digit year lies in the window around this year: its last year is ahead of a file
+  // written now, its first a century back.
+  const std::string now = f.exePath + "now.txt";
+  std::ofstream(now) << "content";
+  EXPECT_TRUE(f.frm->IsNewFile(now, "", "", twoDigits(year + 49)));
+  EXPECT_FALSE(f.frm->IsNewFile(now, "", "", twoDigits(year - 50)));
 }
 
 TEST(IsNewDirectory, ComparesStampTexts) {
@@ -120,6 +156,7 @@ TEST(MakeDownloadList, ListsNewerEntriesInOrderAndOneOfEachName) {
   f.frm->MakeDownloadList();
   EXPECT_TRUE(f.view.listBox1.empty());
   EXPECT_FALSE(f.view.updateButtonVisible);
+  EXPECT_TRUE(f.view.infos.empty()) << "the window shows its empty list, no box";
 }
 
 }  // namespace

@@ -22,11 +22,18 @@ TEST(SplitDelimitedText, FollowsTheStringListRules) {
   for (const auto& c : cases) EXPECT_EQ(SplitDelimitedText(c.text, '.'), c.want) << c.text;
 }
 
-TEST(IsConfinedName, RefusesNamesThatLeaveTheProgramFolder) {
+TEST(IsConfinedName, RefusesNamesThatLeaveTheProgramFolderOrReachItsWorkFolders) {
   struct Case { const char* name; bool ok; } cases[] = {
       {"app.exe", true}, {"", true}, {"sub/dir", true}, {"sub\\dir", true}, {"a..b", true},
       {"..", false}, {"../app.exe", false}, {"sub/../../x", false}, {"sub\\..\\x", false},
       {"/etc/passwd", false}, {"\\x", false}, {"C:\\x", false}, {"dir/..", false},
+      // The program folder itself, and the folders the run works in.
+      {".", false}, {"./.", false}, {"images/.", false}, {"./a", false}, {"a/..", false},
+      {"tmp", false}, {"tmp/x", false}, {"tmp\\x", false}, {"a/../tmp", false}, {"tmp/", false},
+      {"NEWFILE", false}, {"NEWFILE/a.txt", false}, {"a//../NEWFILE", false},
+      // Empty segments collapse; other names only look alike.
+      {"a/", true}, {"a//b", true}, {"a\\", true}, {"x/tmp", true}, {"tmpfile", true},
+      {"...", true}, {".hidden", true}, {"TMP", true}, {"newfile", true},
   };
   for (const auto& c : cases) EXPECT_EQ(IsConfinedName(c.name), c.ok) << c.name;
 }

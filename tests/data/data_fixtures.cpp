@@ -11,7 +11,7 @@
 namespace qvu::test {
 
 std::string RealDatabase(const std::string& name) {
-  std::string path = std::string(QVU_SHARED_DATA) + "/" + name;
+  std::string path = std::string(QVU_ACCESS_DATA) + "/" + name;
   EXPECT_TRUE(std::filesystem::is_regular_file(path)) << "missing test database " << path;
   return path;
 }

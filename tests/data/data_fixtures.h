@@ -10,7 +10,7 @@
 namespace qvu::test {
 
 // A real database by name; fails the calling test (and returns the path anyway) when the
-// shared folder or the file is missing, so a missing fixture never passes silently.
+// file is missing from the tests' access folder, so a missing fixture never passes silently.
 std::string RealDatabase(const std::string& name);
 
 std::vector<uint8_t> ReadBytes(const std::string& path);

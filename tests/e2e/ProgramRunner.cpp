@@ -1,5 +1,6 @@
 #include "tests/e2e/ProgramRunner.h"
 
+#include "support/Filesystem.h"
 #include "tests/harness/Harness.h"
 
 #include <fcntl.h>
@@ -82,13 +83,18 @@ Spawned Spawn(const std::string& exe, const RunOptions& o) {
 
 }  // namespace
 
-ProgramFolder::ProgramFolder(bool withArchiver) : root_("qvu-e2e") {
+ProgramFolder::ProgramFolder(bool withArchiver, bool linkBinaries) : root_("qvu-e2e") {
   path_ = root_ / "program folder/";  // a blank in the path, as on real installations
   work_ = root_ / "work";
   fs::create_directories(path_);
   fs::create_directories(work_);
-  fs::copy_file(QVU_BIN_DIR "/QueltaVersionUp", path_ + "QueltaVersionUp");
-  if (withArchiver) fs::copy_file(QVU_BIN_DIR "/7-ZIP32.DLL", path_ + "7-ZIP32.DLL");
+  auto place = [&](const std::string& name) {
+    std::error_code ec;
+    if (linkBinaries) fs::create_hard_link(QVU_BIN_DIR "/" + name, path_ + name, ec);
+    if (!linkBinaries || ec) fs::copy_file(QVU_BIN_DIR "/" + name, path_ + name);
+  };
+  place("QueltaVersionUp");
+  if (withArchiver) place("7-ZIP32.DLL");
 }
 
 pid_t StartProgram(const std::string& exe, const RunOptions& o) {
@@ -105,11 +111,13 @@ void KillProgram(pid_t pid, int sig) {
   waitpid(pid, &status, 0);
 }
 
-RunResult RunProgram(const std::string& exe, const RunOptions& o) {
-  Spawned s = Spawn(exe, o);
+namespace {
+
+// Feeds the rest of the input, collects both outputs until they close, and reaps the program
+// (killing it at the time limit).
+RunResult Collect(Spawned s, const RunOptions& o, size_t written) {
   signal(SIGPIPE, SIG_IGN);
-  size_t written = 0;
-  if (o.input.empty()) {
+  if (s.in >= 0 && written == o.input.size()) {
     close(s.in);
     s.in = -1;
   }
@@ -165,6 +173,56 @@ RunResult RunProgram(const std::string& exe, const RunOptions& o) {
   return r;
 }
 
+}  // namespace
+
+RunResult RunProgram(const std::string& exe, const RunOptions& o) { return Collect(Spawn(exe, o), o, 0); }
+
+StartedProgram::StartedProgram(const std::string& exe, const RunOptions& options) : options_(options) {
+  Spawned s = Spawn(exe, options);
+  // The input is a line or two: it fits the pipe, so it goes in at once.
+  signal(SIGPIPE, SIG_IGN);
+  size_t written = 0;
+  while (written < options.input.size()) {
+    ssize_t w = write(s.in, options.input.data() + written, options.input.size() - written);
+    if (w <= 0) break;
+    written += static_cast<size_t>(w);
+  }
+  close(s.in);
+  pid_ = s.pid;
+  out_ = s.out;
+  err_ = s.err;
+}
+
+StartedProgram::~StartedProgram() {
+  if (!waited_) {
+    kill(pid_, SIGKILL);
+    Wait();
+  }
+}
+
+bool StartedProgram::WaitStopped(int timeoutSeconds) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  while (std::chrono::steady_clock::now() < until) {
+    int status = 0;
+    pid_t got = waitpid(pid_, &status, WNOHANG | WUNTRACED);
+    if (got == pid_) return WIFSTOPPED(status);
+    if (got < 0) return false;
+    usleep(10000);
+  }
+  return false;
+}
+
+void StartedProgram::Continue() { kill(pid_, SIGCONT); }
+
+RunResult StartedProgram::Wait() {
+  waited_ = true;
+  Spawned s;
+  s.pid = pid_;
+  s.out = out_;
+  s.err = err_;
+  return Collect(s, options_, options_.input.size());
+}
+
 bool LockIsHeld() {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_un addr{};
@@ -186,22 +244,70 @@ void WriteFile(const std::string& path, const std::string& content) {
   WriteFileBytes(path, content);
 }
 
+namespace {
+
+// Small files as they are, so a failure shows what changed; large ones by size and digest,
+// so a failure message stays small.
+std::string Shown(std::string content) {
+  if (content.size() <= 64) return content;
+  uint64_t h = 1469598103934665603ull;  // FNV-1a
+  for (unsigned char c : content) h = (h ^ c) * 1099511628211ull;
+  return std::to_string(content.size()) + " bytes, fnv " + std::to_string(h);
+}
+
+}  // namespace
+
 std::vector<std::pair<std::string, std::string>> Snapshot(const std::string& folder) {
   std::vector<std::pair<std::string, std::string>> files;
   for (auto& e : fs::recursive_directory_iterator(folder)) {
     if (!e.is_regular_file()) continue;
-    // Small files as they are, so a failure shows what changed; large ones by size and
-    // digest, so a failure message stays small.
-    std::string content = ReadFile(e.path().string());
-    if (content.size() > 64) {
-      uint64_t h = 1469598103934665603ull;  // FNV-1a
-      for (unsigned char c : content) h = (h ^ c) * 1099511628211ull;
-      content = std::to_string(content.size()) + " bytes, fnv " + std::to_string(h);
-    }
-    files.push_back({fs::relative(e.path(), folder).string(), content});
+    files.push_back({fs::relative(e.path(), folder).string(), Shown(ReadFile(e.path().string()))});
   }
   std::sort(files.begin(), files.end());
   return files;
+}
+
+std::string PeImage(const std::string& version) {
+  return ReadFile(std::string(QVU_E2E_PE_DIR) + "/app-" + version + ".exe");
+}
+
+std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& files) {
+  TempFolder dir("qvu-zip");
+  for (const auto& [name, content] : files) WriteFile(dir / ("src/" + name), content);
+  std::string cmd = "cd '" + dir / "src" + "' && zip -qr ../a.zip .";
+  if (std::system(cmd.c_str()) != 0) throw HarnessError("zip failed: " + cmd);
+  return ReadFile(dir / "a.zip");
+}
+
+FolderState StateOf(const std::string& folder, const std::vector<std::string>& skip) {
+  FolderState state;
+  for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+    const std::string rel = fs::relative(it->path(), folder).string();
+    if (std::find(skip.begin(), skip.end(), rel) != skip.end()) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    if (it->is_directory()) {
+      state[rel] = "folder";
+      continue;
+    }
+    std::string revision, error;
+    GetRevisionNo(it->path().string(), 9, revision, error);
+    state[rel] = Shown(ReadFile(it->path().string())) + ", revision '" + revision + "'";
+  }
+  return state;
+}
+
+std::string Difference(const FolderState& got, const FolderState& want) {
+  std::string out;
+  for (const auto& [path, what] : want)
+    if (!got.count(path))
+      out += "  missing " + path + "\n";
+    else if (got.at(path) != what)
+      out += "  changed " + path + ": " + got.at(path) + ", was " + what + "\n";
+  for (const auto& [path, what] : got)
+    if (!want.count(path)) out += "  extra " + path + "\n";
+  return out;
 }
 
 }  // namespace qvu::testing

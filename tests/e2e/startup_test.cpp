@@ -98,6 +98,9 @@ TEST(SingleInstance, SecondCopyIsRefusedAndAKilledCopyReleasesTheLock) {
   EXPECT_EQ(kill(first, 0), 0) << "the first copy runs on";
 
   KillProgram(first, SIGKILL);
+  // A helper process the copy had forked at that instant holds the socket until the kernel
+  // delivers its parent-death signal, a moment after the copy itself is reaped.
+  for (int i = 0; i < 100 && LockIsHeld(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_FALSE(LockIsHeld()) << "the kernel released the lock";
   RunResult after = RunProgram(other.exe(), {{"APP"}, other.workDir()});
   EXPECT_EQ(after.exitCode, 0);

@@ -2,10 +2,15 @@
 // terminal front end, its SERVER.MDB in the current directory, against the local service.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "tests/e2e/ProgramRunner.h"
@@ -22,20 +27,26 @@ using ::testing::Not;
 const char* const kListPath = "/quelta/api/office/gvermgr";
 const char* const kLogPath = "/quelta/api/office/sverlog";
 
-std::string PeImage(const std::string& version) {
-  return ReadFile(std::string(QVU_E2E_PE_DIR) + "/app-" + version + ".exe");
-}
-
-// An archive made by Info-ZIP's zip from files laid out in a scratch folder.
-std::string MakeZip(const std::vector<std::pair<std::string, std::string>>& files) {
-  std::string dir = fs::temp_directory_path() / ("qvu-zip-" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  for (const auto& [name, content] : files) WriteFile(dir + "/src/" + name, content);
-  std::string cmd = "cd '" + dir + "/src' && zip -qr ../a.zip .";
-  EXPECT_EQ(std::system(cmd.c_str()), 0);
-  std::string bytes = ReadFile(dir + "/a.zip");
-  fs::remove_all(dir);
-  return bytes;
+// An X display number that nothing answers on: no socket in /tmp/.X11-unix, no abstract
+// socket of that name in this network namespace, nothing on its TCP port.
+int UnusedDisplayNumber() {
+  std::ifstream unixSockets("/proc/net/unix");
+  const std::string listed((std::istreambuf_iterator<char>(unixSockets)), {});
+  for (int n = 99; n < 999; ++n) {
+    const std::string name = "/tmp/.X11-unix/X" + std::to_string(n);
+    if (fs::exists(name) || fs::exists("/tmp/.X" + std::to_string(n) + "-lock") ||
+        listed.find("@" + name + "\n") != std::string::npos)
+      continue;
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(6000 + n));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool taken = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    if (!taken) return n;
+  }
+  return -1;
 }
 
 class UpdateRun : public ::testing::Test {
@@ -56,12 +67,14 @@ class UpdateRun : public ::testing::Test {
                       Route::Ok(VersionListXml(entries), {{"Content-Type", "text/xml; charset=UTF-8"}}));
   }
 
-  RunResult Run(std::vector<std::string> args, const std::string& answer = "y\n") {
+  RunResult Run(std::vector<std::string> args, const std::string& answer = "y\n",
+                std::vector<std::string> env = {}) {
     RunOptions o;
     o.args = std::move(args);
     o.cwd = folder_->workDir();
     o.input = answer;
-    o.extraEnv = {"SSL_CERT_FILE=" + CertificateAuthority::Shared().RootFile()};
+    o.extraEnv = std::move(env);
+    o.extraEnv.push_back("SSL_CERT_FILE=" + CertificateAuthority::Shared().RootFile());
     return RunProgram(folder_->exe(), o);
   }
 
@@ -115,12 +128,32 @@ TEST_F(UpdateRun, RoadOfOneFileThroughToTheStartedTarget) {
   EXPECT_TRUE(fs::exists(P("started.txt"))) << "the target program was started";
   EXPECT_TRUE(RequestsTo(kLogPath).empty()) << "no version log outside shop mode";
 
-  // The next run finds the file current: nothing listed, nothing asked, nothing fetched.
+  // The next run finds the file current: nothing listed, nothing asked, nothing fetched, and
+  // the terminal says so once.
   service_.ClearRequests();
   RunResult again = Run({"APP"});
   EXPECT_EQ(again.exitCode, 0);
-  EXPECT_EQ(again.out, "");
+  EXPECT_EQ(again.out, "更新するファイルはありません\n");
   EXPECT_TRUE(RequestsTo("/zeph/").empty());
+}
+
+// A DISPLAY left over from an SSH session names an X server that is gone: the toolkit would
+// end the process before anything is shown, so the terminal does the work instead.
+TEST_F(UpdateRun, ADisplayThatDoesNotAnswerLeavesTheWorkToTheTerminal) {
+  const int display = UnusedDisplayNumber();
+  ASSERT_GE(display, 0);
+  const std::string name = ":" + std::to_string(display);
+  WriteFile(P("app.exe"), PeImage("1.2.0.4"));
+  Settings();
+  ServeList({{{"FILENAME", "app.exe"}, {"ZIPFILENAME", "app.exe"}, {"VER_NO", "1.2.0.5"}}});
+  service_.SetFile("app.exe", PeImage("1.2.0.5"));
+
+  RunResult r = Run({"APP"}, "y\n", {"DISPLAY=" + name});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "ディスプレイ " + name + " を開けないため、端末で続けます\n");
+  EXPECT_EQ(r.out, std::string("app.exe Ver 1.2.0.5\n") + "更新しますか? [y/N] " +
+                       "app.exe Ver 1.2.0.5\n1件中 1件更新しました\n");
+  EXPECT_EQ(ReadFile(P("app.exe")), PeImage("1.2.0.5"));
 }
 
 TEST_F(UpdateRun, AnswerOtherThanYesChangesNothing) {
@@ -178,7 +211,7 @@ TEST_F(UpdateRun, RevisionNumberIsStampedAndReadBackByTheNextPlan) {
   service_.ClearRequests();
   RunResult again = Run({"APP"});
   EXPECT_EQ(again.exitCode, 0);
-  EXPECT_EQ(again.out, "") << "revision 7 is current now";
+  EXPECT_EQ(again.out, "更新するファイルはありません\n") << "revision 7 is current now";
   ServeList({{{"FILENAME", "conf.ini"}, {"ZIPFILENAME", "conf.ini"}, {"REVISE_NO", "8"},
               {"DIRECTORY", "etc\\shop"}}});
   EXPECT_THAT(Run({"APP"}, "n\n").out, HasSubstr("conf.ini Ver 8\n"));
@@ -329,24 +362,38 @@ TEST_F(UpdateRun, EmptyListEndsWithItsNotice) {
   EXPECT_EQ(r.err, "");
 }
 
-TEST_F(UpdateRun, NamesThatLeaveTheProgramFolderAreNeverPlanned) {
+TEST_F(UpdateRun, NamesThatLeaveTheProgramFolderOrReachItsWorkFoldersAreNeverPlanned) {
+  // Each name as a folder entry's and a file's FILENAME, as ZIPFILENAME and as DIRECTORY.
+  // Planned, "." made the program folder the target (the undo deleted it), "images/."
+  // emptied images/, and "tmp" copied the program folder into its own tmp/.
+  WriteFile(P("images/own.png"), "the shop's own");
+  WriteFile(P("shop.dat"), "shop data");
   Settings();
-  ServeList({
-      {{"FILENAME", "../evil.txt"}, {"ZIPFILENAME", "evil.txt"}},
-      {{"FILENAME", "..\\evil.txt"}, {"ZIPFILENAME", "evil.txt"}},
-      {{"FILENAME", "evil.txt"}, {"ZIPFILENAME", "../../evil.zip"}},
-      {{"FILENAME", "evil.txt"}, {"ZIPFILENAME", "evil.txt"}, {"DIRECTORY", "/tmp"}},
-      {{"FILENAME", "evil.txt"}, {"ZIPFILENAME", "evil.txt"}, {"DIRECTORY", "sub/../.."}},
-      {{"FILENAME", ""}, {"ZIPFILENAME", "evil.txt"}},
-      {{"FILENAME", "good.txt"}, {"ZIPFILENAME", "good.txt"}},
-  });
+  std::vector<Entry> list;
+  for (const char* name : {"../evil.txt", "..\\evil.txt", "/tmp", "C:\\evil", "sub/../..", ".", "./.",
+                           "images/.", "a/..", "tmp", "a/../tmp", "tmp\\sub", "NEWFILE", "NEWFILE/x"}) {
+    list.push_back({{"FILENAME", name}, {"ZIPFILENAME", "evil.zip"}, {"NOTE", "directory"},
+                    {"FILE_DT", "2099/01/01 00:00:00"}});
+    list.push_back({{"FILENAME", name}, {"ZIPFILENAME", "evil.txt"}});
+    list.push_back({{"FILENAME", "evil.txt"}, {"ZIPFILENAME", name}});
+    list.push_back({{"FILENAME", "evil.txt"}, {"ZIPFILENAME", "evil.txt"}, {"DIRECTORY", name}});
+  }
+  list.push_back({{"FILENAME", ""}, {"ZIPFILENAME", "evil.txt"}});
+  list.push_back({{"FILENAME", "good.txt"}, {"ZIPFILENAME", "good.txt"}, {"DIRECTORY", "docs/"}});
+  ServeList(list);
   service_.SetFile("evil.txt", "evil");
+  service_.SetFile("evil.zip", MakeZip({{"evil.txt", "evil"}}));
   service_.SetFile("good.txt", "good");
+  auto before = Snapshot(folder_->path());
+
   RunResult r = Run({"APP"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.find("evil"), std::string::npos) << r.out;
   EXPECT_THAT(r.out, HasSubstr("1件中 1件更新しました\n"));
-  EXPECT_THAT(r.out, Not(HasSubstr("evil")));
-  EXPECT_EQ(ReadFile(P("good.txt")), "good");
+  before.push_back({"docs/good.txt", "good"});
+  std::sort(before.begin(), before.end());
+  EXPECT_EQ(Snapshot(folder_->path()), before) << "only the good entry changed anything";
   EXPECT_TRUE(RequestsTo("/zeph/files/file/evil").empty());
   EXPECT_FALSE(fs::exists(folder_->path() + "../evil.txt"));
 }

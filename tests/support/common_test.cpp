@@ -93,14 +93,38 @@ TEST(DateTime, ParsesWhatAUserWouldTypeAndRejectsTheRest) {
   struct Case { const char* text; bool ok; } cases[] = {
       {"2018/07/05 09:03:07", true}, {"2018/7/5 9:03", true}, {"2018/7/5", true},
       {" 2018/07/05 23:59:59 ", true}, {"2018/07/05  9:03:07", true},
-      {"2018-07-05", false}, {"18/7/5", false}, {"2018/13/01", false}, {"2018/02/30", false},
-      {"2018/07/05 24:00:00", false}, {"2018/07/05 9:3", false}, {"2018/07/05 9:03:7", false},
-      {"2018/07/05T09:03", false}, {"", false}, {"abc", false}, {"2018/07/05 9:03:07 x", false}};
+      {"2018/07/05 9:3", true}, {"2018/7/5 9:3:7", true}, {"2018/07/05 09:03:07.5", true},
+      {"2018/07/05 09:03:07.1234567", true}, {"18/7/5", true},
+      {"2018-07-05", false}, {"018/7/5", false}, {"8/7/5", false}, {"2018/13/01", false},
+      {"2018/02/30", false}, {"2018/007/05", false}, {"2018/07/05 24:00:00", false},
+      {"2018/07/05 9:03:070", false}, {"2018/07/05 9:03.5", false}, {"2018/07/05 9:03:07.", false},
+      {"2018/07/05 9:03:07,5", false}, {"2018/07/05T09:03", false}, {"", false}, {"abc", false},
+      {"2018/07/05 9:03:07 x", false}};
   for (const auto& c : cases) {
     TDateTime v = 0;
     EXPECT_EQ(TryTextToDateTime(c.text, v), c.ok) << c.text;
   }
   EXPECT_THROW(TextToDateTime("not a date"), EConvertError);
+}
+
+TEST(DateTime, FractionsAndTwoDigitYears) {
+  TDateTime v = 0;
+  ASSERT_TRUE(TryTextToDateTime("2018/07/05 9:03:07.5", v));
+  EXPECT_EQ(DecodeDateTime(v).millisecond, 500);
+  ASSERT_TRUE(TryTextToDateTime("2018/07/05 9:03:07.0999", v));
+  EXPECT_EQ(DecodeDateTime(v).millisecond, 99) << "digits past milliseconds are dropped";
+  ASSERT_TRUE(TryTextToDateTime("2018/07/05 23:59:59.9999", v));
+  EXPECT_EQ(DecodeDateTime(v).day, 5) << "never rounded into the next day";
+
+  // The window starts 50 years before the current year and spans 100 years.
+  struct Case { const char* text; int currentYear; int year; } years[] = {
+      {"75/1/1", 2025, 1975}, {"74/1/1", 2025, 2074}, {"00/1/1", 2025, 2000},
+      {"99/1/1", 2025, 1999}, {"49/1/1", 2099, 2049}, {"48/1/1", 2099, 2148},
+      {"50/1/1", 2000, 1950}, {"49/1/1", 2000, 2049}};
+  for (const auto& c : years) {
+    ASSERT_TRUE(TryTextToDateTime(c.text, v, c.currentYear)) << c.text;
+    EXPECT_EQ(DecodeDateTime(v).year, c.year) << c.text << " in " << c.currentYear;
+  }
 }
 
 TEST(VariantToText, WritesEachKindAsThePlatformDoes) {

@@ -74,7 +74,7 @@ TEST(TerminalView, ClosesWithoutAskingWhenNothingCanBeUpdated) {
   empty.Candidates({});
   empty.view.Run();
   EXPECT_EQ(empty.events.presses, std::vector<std::string>{"close"});
-  EXPECT_EQ(empty.out.str(), "");
+  EXPECT_EQ(empty.out.str(), "更新するファイルはありません\n") << "the empty list said in words";
 
   // The window would offer no update button, so there is nothing to say yes to.
   Terminal noButton("y\n");
