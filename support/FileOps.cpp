@@ -9,23 +9,16 @@
 namespace qvu {
 namespace {
 
-// Windows takes "\" as a separator beside "/"; on Linux "\" is a character of a name.
-#ifdef _WIN32
-constexpr bool kBackslashSeparates = true;
-#else
-constexpr bool kBackslashSeparates = false;
-#endif
-
-bool IsSeparator(char c) { return c == '/' || (kBackslashSeparates && c == '\\'); }
-
 size_t LastSeparator(const std::string& path) {
-  return kBackslashSeparates ? path.find_last_of("/\\") : path.find_last_of('/');
+  for (size_t i = path.size(); i > 0; --i)
+    if (IsPathSeparator(path[i - 1])) return i - 1;
+  return std::string::npos;
 }
 
 }  // namespace
 
 std::string StripTrailingSeparators(std::string path) {
-  while (path.size() > 1 && IsSeparator(path.back())) path.pop_back();
+  while (path.size() > 1 && IsPathSeparator(path.back())) path.pop_back();
   return path;
 }
 

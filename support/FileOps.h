@@ -26,6 +26,9 @@ bool RetryMove(int tries, Attempt attempt) {
   return false;
 }
 
+// "/" on both platforms; "\" as well on Windows (on Linux it is a character of a name).
+bool IsPathSeparator(char c);
+
 // A path without its trailing separators (the root keeps its own).
 std::string StripTrailingSeparators(std::string path);
 

@@ -286,6 +286,8 @@ bool EntryExists(const std::string& path) {
 
 }  // namespace
 
+bool IsPathSeparator(char c) { return c == '/'; }
+
 bool FileExists(const std::string& path) {
   struct stat st {};
   return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);

@@ -101,6 +101,8 @@ bool MoveTree(const std::wstring& from, const std::wstring& to, int depth) {
 
 }  // namespace
 
+bool IsPathSeparator(char c) { return c == '/' || c == '\\'; }
+
 bool FileExists(const std::string& path) {
   DWORD attributes = AttributesOf(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
