@@ -1,8 +1,10 @@
-// One copy of the updater per machine. The lock is an abstract Unix domain socket bound
-// to the name "QueltaVersionUp": the kernel releases it when the process dies, however it
-// dies, and it leaves no file behind. Other tools can test for it by binding the same name.
+// One copy of the updater per machine. The lock is named "QueltaVersionUp": on Linux an
+// abstract Unix domain socket bound to the name, on Windows a named mutex. The system
+// releases either when the process dies, however it dies, and neither leaves a file behind.
+// Other tools can test for it by taking the same name.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace qvu {
@@ -15,11 +17,12 @@ class SingleInstance {
   SingleInstance(const SingleInstance&) = delete;
   SingleInstance& operator=(const SingleInstance&) = delete;
 
-  bool Held() const { return fd_ >= 0; }
+  bool Held() const { return handle_ != kNone; }
   void Release();
 
  private:
-  int fd_ = -1;
+  static constexpr intptr_t kNone = -1;
+  intptr_t handle_ = kNone;  // the platform's socket or mutex
 };
 
 }  // namespace qvu

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "support/LocalClock.h"
+
 namespace qvu {
 namespace {
 
@@ -77,7 +79,7 @@ DateTimeParts DecodeDateTime(TDateTime value) {
 
 TDateTime FromUnixTime(std::time_t t) {
   std::tm tm{};
-  if (!localtime_r(&t, &tm)) return 0;
+  if (!LocalTimeOf(t, tm)) return 0;
   DateTimeParts p{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
                   tm.tm_sec > 59 ? 59 : tm.tm_sec, 0};
   TDateTime out = 0;
@@ -85,10 +87,10 @@ TDateTime FromUnixTime(std::time_t t) {
 }
 
 TDateTime Now() {
-  struct timespec ts {};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  TDateTime v = FromUnixTime(ts.tv_sec);
-  return v + (ts.tv_nsec / 1000000) / kMsPerDay;
+  std::time_t seconds = 0;
+  int milliseconds = 0;
+  WallClock(seconds, milliseconds);
+  return FromUnixTime(seconds) + milliseconds / kMsPerDay;
 }
 
 std::string DateTimeToText(TDateTime value) {

@@ -1,7 +1,7 @@
 // What the updater knows about the disk: file versions, time stamps, revision numbers and
 // the file and folder moves of an update. Free functions without state; none of them raises
 // or shows anything: the result (and an error text where there is one) is the whole report.
-// Paths are UTF-8, "/" separated.
+// Paths are UTF-8, "/" separated (on Windows "\" separates as well).
 #pragma once
 
 #include <string>

@@ -24,14 +24,14 @@ SingleInstance::SingleInstance(const std::string& name) {
     close(fd);
     return;
   }
-  fd_ = fd;
+  handle_ = fd;
 }
 
 SingleInstance::~SingleInstance() { Release(); }
 
 void SingleInstance::Release() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
+  if (handle_ != kNone) close(static_cast<int>(handle_));
+  handle_ = kNone;
 }
 
 }  // namespace qvu
