@@ -1,13 +1,9 @@
 // The update run behind the update button, the version log of a shop run, and the hand-over
 // to the target program.
-#include <spawn.h>
-#include <unistd.h>
-
 #include "app/MainFrm.h"
+#include "app/Process.h"
 #include "net/XmlMod.h"
 #include "support/Filesystem.h"
-
-extern char** environ;
 
 namespace qvu {
 
@@ -77,11 +73,7 @@ bool TMainFrm::ExecTarget() {
     _errorMessage = path + "が見つかりません";
     return false;
   }
-  // The program itself, no shell and no arguments, with our environment and current
-  // directory; nothing waits for it.
-  pid_t pid = 0;
-  char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-  if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) != 0) {
+  if (!StartProgram(path)) {
     _errorMessage = path + "の起動に失敗しました";
     return false;
   }

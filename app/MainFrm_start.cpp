@@ -1,10 +1,9 @@
 // Creation of the main window: the preparation that runs before the window is shown, and the
 // window's small handlers.
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "app/MainFrm.h"
+#include "app/Process.h"
 #include "net/HttpClient.h"
 #include "net/XmlMod.h"
 #include "support/Filesystem.h"
@@ -74,7 +73,7 @@ void TMainFrm::FormCreate() {
   std::remove(kLogFileName);
 
   _errorMessage.clear();
-  _processId = static_cast<uint32_t>(getpid());
+  _processId = CurrentProcessId();
   _exePath = ParentOf(context_.exeFile);
   if (_exePath != "/") _exePath += "/";
   _tmpPath = _exePath + kBackupFolderName + "/";

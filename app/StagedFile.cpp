@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <set>
 
+#include "app/Process.h"
 #include "support/Filesystem.h"
 
 namespace qvu {
@@ -27,7 +28,7 @@ void SyncFolder(const std::string& folder) {
 
 StagedFile::StagedFile(std::string finalPath) : final_(std::move(finalPath)) {
   static std::atomic<unsigned> counter{0};
-  temp_ = PartialPrefix(final_, static_cast<uint32_t>(getpid())) + std::to_string(counter++) + ".part";
+  temp_ = PartialPrefix(final_, CurrentProcessId()) + std::to_string(counter++) + ".part";
   fd_ = open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
 }
 

@@ -1,13 +1,11 @@
 // The entry point: one copy per machine, the two long-lived objects, the message loop.
-#include <unistd.h>
-
-#include <climits>
 #include <cstdio>
 #include <exception>
 #include <memory>
 #include <string>
 
 #include "app/MainFrm.h"
+#include "app/Process.h"
 #include "app/SingleInstance.h"
 #include "net/XmlMod.h"
 #include "ui/DisplayProbe.h"
@@ -25,13 +23,6 @@ bool UseWindow() {
     std::fprintf(stderr, "ディスプレイ %s を開けないため、端末で続けます\n",
                  qvu::TerminalLine(display.name).c_str());
   return display.state == DisplayProbe::State::kReachable;
-}
-
-std::string RunningProgramFile(const char* argv0) {
-  char buf[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n > 0) return std::string(buf, static_cast<size_t>(n));
-  return argv0 ? argv0 : "";
 }
 
 }  // namespace
