@@ -1,10 +1,9 @@
 #include "net/TextDecode.h"
 
-#include <iconv.h>
-
 #include <cerrno>
 #include <cstring>
 
+#include "support/Charset.h"
 #include "support/Common.h"
 
 namespace qvu {
@@ -68,31 +67,7 @@ std::string IconvName(const std::string& charset) {
 }
 
 bool Convert(const std::string& bytes, const std::string& charset, std::string& out) {
-  iconv_t cd = iconv_open("UTF-8", IconvName(charset).c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  out.clear();
-  char* in = const_cast<char*>(bytes.data());
-  size_t inLeft = bytes.size();
-  char buffer[8192];
-  while (true) {
-    char* o = buffer;
-    size_t oLeft = sizeof buffer;
-    size_t rc = iconv(cd, inLeft ? &in : nullptr, inLeft ? &inLeft : nullptr, &o, &oLeft);
-    out.append(buffer, o - buffer);
-    if (rc != static_cast<size_t>(-1)) {
-      if (inLeft == 0) break;
-      continue;
-    }
-    if (errno == E2BIG) continue;
-    // An invalid or cut-off sequence: mark it and go on after its first byte.
-    out += kReplacement;
-    if (inLeft == 0) break;
-    ++in;
-    --inLeft;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  }
-  iconv_close(cd);
-  return true;
+  return CharsetToUtf8(bytes, IconvName(charset), /*replaceInvalid=*/true, out);
 }
 
 }  // namespace

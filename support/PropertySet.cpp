@@ -1,12 +1,10 @@
 #include "support/PropertySet.h"
 
-#include <iconv.h>
-#include <sys/xattr.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "support/ByteOrder.h"
+#include "support/Charset.h"
 
 namespace qvu {
 namespace {
@@ -84,35 +82,10 @@ bool CodePageToUtf8(const uint8_t* p, size_t size, uint16_t codePage, std::strin
   bool ascii = true;
   for (unsigned char c : out) ascii = ascii && c < 0x80;
   if (ascii || codePage == kCodePageUtf8) return true;
-  std::string name = "CP" + std::to_string(codePage);
-  iconv_t cd = iconv_open("UTF-8", name.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  std::string converted(length * 4 + 4, '\0');
-  char* in = out.data();
-  size_t inLeft = length;
-  char* to = converted.data();
-  size_t toLeft = converted.size();
-  bool ok = iconv(cd, &in, &inLeft, &to, &toLeft) != static_cast<size_t>(-1) && inLeft == 0;
-  iconv_close(cd);
-  if (!ok) return false;
-  converted.resize(converted.size() - toLeft);
-  out = std::move(converted);
-  return true;
-}
-
-ssize_t DefaultGet(const char* path, const char* name, void* value, size_t size) {
-  return ::getxattr(path, name, value, size);
-}
-int DefaultSet(const char* path, const char* name, const void* value, size_t size, int flags) {
-  return ::setxattr(path, name, value, size, flags);
+  return CharsetToUtf8(out, "CP" + std::to_string(codePage), /*replaceInvalid=*/false, out);
 }
 
 }  // namespace
-
-AttributeCalls& SummaryAttributeCalls() {
-  static AttributeCalls calls{DefaultGet, DefaultSet};
-  return calls;
-}
 
 std::string EncodeSummaryInformation(uint32_t id, const std::string& text) {
   std::string section;

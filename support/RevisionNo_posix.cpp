@@ -1,3 +1,5 @@
+#include <sys/xattr.h>
+
 #include <cerrno>
 #include <new>
 #include <vector>
@@ -10,6 +12,13 @@ namespace qvu {
 namespace {
 
 using namespace revision;
+
+ssize_t DefaultGet(const char* path, const char* name, void* value, size_t size) {
+  return ::getxattr(path, name, value, size);
+}
+int DefaultSet(const char* path, const char* name, const void* value, size_t size, int flags) {
+  return ::setxattr(path, name, value, size, flags);
+}
 
 // The attribute of a file is at most XATTR_SIZE_MAX bytes.
 constexpr size_t kMaxAttributeSize = 65536;
@@ -42,6 +51,11 @@ std::string WriteError(int err) {
 }
 
 }  // namespace
+
+AttributeCalls& SummaryAttributeCalls() {
+  static AttributeCalls calls{DefaultGet, DefaultSet};
+  return calls;
+}
 
 bool GetRevisionNo(const std::string& fileName, int propertyId, std::string& value,
                    std::string& errorText) {
