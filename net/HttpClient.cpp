@@ -1,11 +1,10 @@
 #include "net/HttpClient.h"
 
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 
+#include "net/Sockets.h"
 #include "net/TextDecode.h"
 #include "support/Common.h"
 
@@ -271,7 +270,7 @@ size_t HttpClient::OnWrite(char* data, size_t size, size_t count, void* p) {
 
 curl_socket_t HttpClient::OnOpenSocket(void* p, curlsocktype, curl_sockaddr* address) {
   HttpClient* self = static_cast<HttpClient*>(p);
-  const curl_socket_t fd = socket(address->family, address->socktype, address->protocol);
+  const curl_socket_t fd = OpenSocket(address->family, address->socktype, address->protocol);
   if (fd != CURL_SOCKET_BAD) self->sockets_.push_back(fd);
   return fd;
 }
@@ -280,15 +279,12 @@ int HttpClient::OnCloseSocket(void* p, curl_socket_t fd) {
   HttpClient* self = static_cast<HttpClient*>(p);
   self->sockets_.erase(std::remove(self->sockets_.begin(), self->sockets_.end(), fd),
                        self->sockets_.end());
-  return close(fd);
+  return CloseSocket(fd);
 }
 
 bool HttpClient::TcpConnected() const {
-  for (curl_socket_t fd : sockets_) {
-    sockaddr_storage peer{};
-    socklen_t len = sizeof peer;
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) == 0) return true;
-  }
+  for (curl_socket_t fd : sockets_)
+    if (SocketConnected(fd)) return true;
   return false;
 }
 
